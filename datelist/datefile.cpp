@@ -1,0 +1,274 @@
+#include "datefile.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+// White space as the C locale's isspace() has it.
+constexpr bool isSpace(unsigned char c) noexcept {
+  return c == ' ' || static_cast<unsigned char>(c - '\t') < 5;
+}
+
+constexpr bool isDigit(unsigned char c) noexcept {
+  return static_cast<unsigned char>(c - '0') < 10;
+}
+
+// Magnitude of the most negative signed 32-bit value; one less is the most
+// positive. The magnitude of a token stops growing once it passes this.
+constexpr unsigned long long magnitudeLimit = 2147483648ull;
+
+// The fast path takes runs of at most this many digits, which always fit.
+constexpr std::ptrdiff_t fastDigits = 9;
+
+constexpr std::size_t firstCapacity = 256;
+
+bool stopParsing(DateParser& p, LoadStatus status, int error) noexcept {
+  p.failure.status = status;
+  p.failure.error = error;
+  p.inToken = false;
+  return false;
+}
+
+// Makes room for at least `needed` records in all. The block grows
+// geometrically so that loading n values costs O(log n) resizes; if that
+// much memory cannot be had, it grows by just what is needed.
+bool reserve(DateParser& p, std::size_t needed) noexcept {
+  if (p.capacity >= needed) return true;
+  constexpr std::size_t maxRecords = std::numeric_limits<std::size_t>::max() / sizeof(Date) / 2;
+  std::size_t target = p.capacity < firstCapacity ? firstCapacity : p.capacity * 2;
+  if (target < needed) target = needed;
+  void* block = target <= maxRecords ? std::realloc(p.dates, target * sizeof(Date)) : nullptr;
+  if (block == nullptr && needed <= maxRecords) {
+    target = needed;
+    block = std::realloc(p.dates, target * sizeof(Date));
+  }
+  if (block == nullptr) return stopParsing(p, LoadStatus::outOfMemory, ENOMEM);
+  p.dates = static_cast<Date*>(block);
+  p.capacity = target;
+  return true;
+}
+
+// Decodes one value into the next record, keeping a spare record for the
+// terminator.
+bool store(DateParser& p, std::uint32_t word) noexcept {
+  if (p.capacity - p.count < 2 && !reserve(p, p.count + 2)) return false;
+  p.dates[p.count++] = unpackDate(static_cast<PackedDate>(word));
+  return true;
+}
+
+void startToken(DateParser& p) noexcept {
+  p.inToken = true;
+  p.negative = false;
+  p.sawDigit = false;
+  p.malformed = false;
+  p.magnitude = 0;
+  p.tokenLine = p.line + 1;
+  p.tokenSize = 0;
+}
+
+bool rejectToken(DateParser& p, LoadStatus status) noexcept {
+  p.failure.line = p.tokenLine;
+  p.failure.tokenSize = p.tokenSize;
+  for (std::size_t i = 0; i < p.tokenSize; ++i) p.failure.token[i] = p.token[i];
+  return stopParsing(p, status, 0);
+}
+
+bool endToken(DateParser& p) noexcept {
+  p.inToken = false;
+  if (p.malformed || !p.sawDigit) return rejectToken(p, LoadStatus::notInteger);
+  if (p.magnitude > magnitudeLimit - (p.negative ? 0 : 1)) {
+    return rejectToken(p, LoadStatus::outOfRange);
+  }
+  const auto magnitude = static_cast<std::uint32_t>(p.magnitude);
+  return store(p, p.negative ? 0u - magnitude : magnitude);
+}
+
+// Goes on with the token in progress, one byte at a time, up to the white
+// space that ends it or the end of the piece. A token known to be bad stops
+// as soon as the bytes that the report shows are kept. Returns where it
+// stopped; the parser's status tells whether parsing goes on.
+const char* continueToken(DateParser& p, const char* at, const char* end) noexcept {
+  for (; at != end; ++at) {
+    const auto c = static_cast<unsigned char>(*at);
+    if (isSpace(c)) {
+      endToken(p);
+      return at;
+    }
+    const bool first = p.tokenSize == 0;
+    if (p.tokenSize < maxTokenText) p.token[p.tokenSize++] = static_cast<char>(c);
+    if (isDigit(c)) {
+      p.sawDigit = true;
+      if (p.magnitude <= magnitudeLimit) p.magnitude = p.magnitude * 10 + (c - '0');
+    } else if (first && (c == '+' || c == '-')) {
+      p.negative = c == '-';
+    } else {
+      p.malformed = true;
+    }
+    if (p.malformed && p.tokenSize == maxTokenText) {
+      endToken(p);
+      return at + 1;
+    }
+  }
+  return at;
+}
+
+}  // namespace
+
+bool feedDates(DateParser& p, const char* text, std::size_t size) noexcept {
+  if (p.failure.status != LoadStatus::ok) return false;
+  const char* at = text;
+  const char* const end = text + size;
+  if (p.inToken) at = continueToken(p, at, end);
+  while (p.failure.status == LoadStatus::ok) {
+    for (;; ++at) {
+      if (at == end) return true;
+      const auto c = static_cast<unsigned char>(*at);
+      if (c == '\n') {
+        ++p.line;
+      } else if (!isSpace(c)) {
+        break;
+      }
+    }
+    // Fast path: an optional sign and one to nine digits followed by white
+    // space within this piece. Such a value always fits in 32 bits.
+    const char* const token = at;
+    const bool negative = *at == '-';
+    if (negative || *at == '+') ++at;
+    const char* const digits = at;
+    const char* const limit = end - digits > fastDigits ? digits + fastDigits : end;
+    std::uint32_t magnitude = 0;
+    for (; at != limit && isDigit(static_cast<unsigned char>(*at)); ++at) {
+      magnitude = magnitude * 10 + static_cast<std::uint32_t>(*at - '0');
+    }
+    if (at != digits && at != end && isSpace(static_cast<unsigned char>(*at))) {
+      if (!store(p, negative ? 0u - magnitude : magnitude)) return false;
+      continue;
+    }
+    // Anything else (more digits, a stray byte, a token cut by the end of
+    // the piece) goes byte by byte from the token's start.
+    startToken(p);
+    at = continueToken(p, token, end);
+  }
+  return false;
+}
+
+LoadResult finishDates(DateParser& p, Date** dates) noexcept {
+  if (p.failure.status == LoadStatus::ok && p.inToken) endToken(p);
+  // The spare record for the terminator exists whenever a block does; an
+  // empty text still needs one.
+  if (p.capacity < p.count + 1 && !reserve(p, p.count + 1)) {
+    std::free(p.dates);
+    p.dates = nullptr;
+    p.count = 0;
+  }
+  if (p.dates != nullptr) {
+    p.dates[p.count] = Date{0, 0, 0};
+    if (p.capacity > p.count + 1) {
+      // Give back the unused tail of the last growth; keep the block if the
+      // heap cannot shrink it.
+      if (void* shrunk = std::realloc(p.dates, (p.count + 1) * sizeof(Date))) {
+        p.dates = static_cast<Date*>(shrunk);
+      }
+    }
+  }
+  *dates = p.dates;
+  LoadResult result = p.failure;
+  result.count = p.count;
+  p = DateParser{};
+  return result;
+}
+
+LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept {
+  DateParser parser{};
+  feedDates(parser, text, size);
+  return finishDates(parser, dates);
+}
+
+LoadResult loadDates(Date** dates, const char* path) noexcept {
+  DateParser parser{};
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    LoadResult result = finishDates(parser, dates);
+    if (result.status == LoadStatus::ok) {
+      result.status = LoadStatus::cannotOpen;
+      result.error = error;
+    }
+    return result;
+  }
+  char buffer[128 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      stopParsing(parser, LoadStatus::readError, errno);
+      break;
+    }
+    if (n == 0 || !feedDates(parser, buffer, static_cast<std::size_t>(n))) break;
+  }
+  ::close(fd);
+  return finishDates(parser, dates);
+}
+
+int writeAll(int fd, const char* data, std::size_t size) noexcept {
+  while (size != 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+namespace {
+
+// True when the regular file open on fd is not empty and does not end in a
+// line feed. Anything that cannot be read this way is taken as ending well.
+bool lacksFinalLineFeed(int fd) noexcept {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) return false;
+  char last = '\n';
+  return ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n';
+}
+
+}  // namespace
+
+int appendDate(Date date, const char* path) noexcept {
+  if (!fieldsInRange(date)) return ERANGE;
+  constexpr int flags = O_APPEND | O_CREAT | O_CLOEXEC;
+  int fd = ::open(path, O_RDWR | flags, 0666);
+  if (fd < 0 && errno == EACCES) fd = ::open(path, O_WRONLY | flags, 0666);
+  if (fd < 0) return errno;
+
+  // A line feed, an in-range word of at most seven digits, a line feed.
+  char line[16];
+  char* at = line;
+  if (lacksFinalLineFeed(fd)) *at++ = '\n';
+  at = datecodec_detail::writeDecimal(at, packDate(date));
+  *at++ = '\n';
+
+  int error = writeAll(fd, line, static_cast<std::size_t>(at - line));
+  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+  return error;
+}
+
+std::size_t formatDates(const Date** next, char* out, std::size_t room) noexcept {
+  const Date* d = *next;
+  char* at = out;
+  if (room >= formatDateRoom) {
+    const char* const last = out + (room - formatDateRoom);
+    for (; d->year != 0 && at <= last; ++d) at = formatDate(at, *d);
+  }
+  *next = d;
+  return static_cast<std::size_t>(at - out);
+}

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "datefile.hpp"
+#include "temp_dir.hpp"
+
+using namespace std::string_literals;
+
+namespace {
+
+// What a load hands back, in a form that gtest can compare and print.
+struct Loaded {
+  std::vector<Date> dates;  // the records before the terminator
+  LoadStatus status;
+  int error;
+  std::size_t line;
+  std::string token;
+};
+
+// Collects the records, checking that the array is terminated right after
+// the count the result gives.
+Loaded collect(Date* dates, const LoadResult& result) {
+  Loaded loaded{
+      {}, result.status, result.error, result.line, std::string(result.token, result.tokenSize)};
+  EXPECT_NE(dates, nullptr);
+  if (dates == nullptr) return loaded;
+  loaded.dates.assign(dates, dates + result.count);
+  EXPECT_EQ(dates[result.count], (Date{0, 0, 0}));
+  std::free(dates);
+  return loaded;
+}
+
+Loaded load(const std::filesystem::path& file) {
+  Date* dates = nullptr;
+  const LoadResult result = loadDates(&dates, file.c_str());
+  return collect(dates, result);
+}
+
+Loaded parse(std::string_view text) {
+  Date* dates = nullptr;
+  const LoadResult result = parseDates(&dates, text.data(), text.size());
+  return collect(dates, result);
+}
+
+// The same text fed in pieces of the given sizes, the last piece taking the rest.
+Loaded parseInPieces(std::string_view text, const std::vector<std::size_t>& cuts) {
+  DateParser parser{};
+  std::size_t at = 0;
+  for (std::size_t cut : cuts) {
+    if (!feedDates(parser, text.data() + at, cut - at)) break;
+    at = cut;
+  }
+  feedDates(parser, text.data() + at, text.size() - at);
+  Date* dates = nullptr;
+  const LoadResult result = finishDates(parser, &dates);
+  return collect(dates, result);
+}
+
+void expectSame(const Loaded& got, const Loaded& want) {
+  EXPECT_EQ(got.dates, want.dates);
+  EXPECT_EQ(got.status, want.status);
+  EXPECT_EQ(got.line, want.line);
+  EXPECT_EQ(got.token, want.token);
+}
+
+struct GoodCase {
+  std::string text;
+  std::vector<Date> dates;
+};
+
+const Date christmas{25, 12, 2018};
+const Date newYear{1, 1, 2000};
+
+const std::vector<GoodCase> goodCases = {
+    {"", {}},
+    {" \t\n\v\f\r\n", {}},
+    {"845794\n36816\n", {christmas, newYear}},
+    {"845794 36816", {christmas, newYear}},
+    {"845794\r\n36816\r\n", {christmas, newYear}},
+    {"\n\n  845794\t\t\v\f36816  \n\n", {christmas, newYear}},
+    {"+845794\n0000000000000000000000036816", {christmas, newYear}},
+    {"-1\n", {{31, 15, 2047}}},
+    {"0\n36816\n", {{0, 0, 0}, newYear}},
+    {"34816 845794", {{1, 1, 0}, christmas}},
+    {"-0 +0 -2146637854", {{0, 0, 0}, {0, 0, 0}, christmas}},
+    {"2147483647 -2147483648", {{31, 15, 2047}, {0, 0, 0}}},
+    {"1000000000\n-1000000000\n", {unpackDate(1000000000), unpackDate(-1000000000)}},
+};
+
+TEST(Loader, ReadsEveryWellFormedText) {
+  for (const auto& c : goodCases) {
+    SCOPED_TRACE(c.text);
+    const Loaded got = parse(c.text);
+    EXPECT_EQ(got.status, LoadStatus::ok);
+    EXPECT_EQ(got.dates, c.dates);
+  }
+}
+
+struct BadCase {
+  std::string text;
+  LoadStatus status;
+  std::size_t line;
+  std::string token;
+  std::vector<Date> dates;  // kept from before the bad token
+};
+
+const std::vector<BadCase> badCases = {
+    {"12abc\n845794\n", LoadStatus::notInteger, 1, "12abc", {}},
+    {"845794\n\n99999999999\n36816\n", LoadStatus::outOfRange, 3, "99999999999", {christmas}},
+    {"2147483648", LoadStatus::outOfRange, 1, "2147483648", {}},
+    {"36816\r\n-2147483649\r\n", LoadStatus::outOfRange, 2, "-2147483649", {newYear}},
+    {"845794 + 36816", LoadStatus::notInteger, 1, "+", {christmas}},
+    {"845794\n-", LoadStatus::notInteger, 2, "-", {christmas}},
+    {"1-2", LoadStatus::notInteger, 1, "1-2", {}},
+    {"0x10", LoadStatus::notInteger, 1, "0x10", {}},
+    {"+-5", LoadStatus::notInteger, 1, "+-5", {}},
+    {"99999999999x", LoadStatus::notInteger, 1, "99999999999x", {}},
+    {"845794\n\x1b[2J\0\n"s, LoadStatus::notInteger, 2, "\x1b[2J\0"s, {christmas}},
+    {"5 " + std::string(100, 'a'), LoadStatus::notInteger, 1, std::string(40, 'a'), {{0, 0, 5}}},
+    {std::string(60, '9') + "\n5", LoadStatus::outOfRange, 1, std::string(40, '9'), {}},
+};
+
+TEST(Loader, StopsAtTheFirstBadTokenKeepingWhatCameBefore) {
+  for (const auto& c : badCases) {
+    SCOPED_TRACE(c.text);
+    const Loaded got = parse(c.text);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.line, c.line);
+    EXPECT_EQ(got.token, c.token);
+    EXPECT_EQ(got.dates, c.dates);
+  }
+}
+
+// A token may be cut anywhere by the end of a read; every cut must give the
+// same outcome as the whole text.
+TEST(Loader, GivesTheSameOutcomeWhereverTheTextIsCut) {
+  std::vector<std::string> texts;
+  for (const auto& c : goodCases) texts.push_back(c.text);
+  for (const auto& c : badCases) texts.push_back(c.text);
+  for (const auto& text : texts) {
+    SCOPED_TRACE(text);
+    const Loaded whole = parse(text);
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+      expectSame(parseInPieces(text, {cut}), whole);
+    }
+    std::vector<std::size_t> everyByte;
+    for (std::size_t cut = 1; cut < text.size(); ++cut) everyByte.push_back(cut);
+    expectSame(parseInPieces(text, everyByte), whole);
+  }
+}
+
+TEST(Loader, ReadsHugeTokensInBoundedMemory) {
+  const std::string zeros(5'000'000, '0');
+  const Loaded padded = parse("36816 " + zeros + "845794\n");
+  EXPECT_EQ(padded.status, LoadStatus::ok);
+  EXPECT_EQ(padded.dates, (std::vector<Date>{newYear, christmas}));
+
+  TempDir dir;
+  const auto file = dir.write("fechas.txt", "36816\n" + zeros + "1" + zeros + "\n845794\n");
+  const Loaded huge = load(file);
+  EXPECT_EQ(huge.status, LoadStatus::outOfRange);
+  EXPECT_EQ(huge.line, 2u);
+  EXPECT_EQ(huge.token, std::string(40, '0'));
+  EXPECT_EQ(huge.dates, std::vector<Date>{newYear});
+}
+
+TEST(Loader, ReportsFilesThatCannotBeRead) {
+  TempDir dir;
+  struct Case {
+    std::filesystem::path path;
+    LoadStatus status;
+    int error;
+  };
+  const Case cases[] = {
+      {dir.path / "missing", LoadStatus::cannotOpen, ENOENT},
+      {dir.path, LoadStatus::readError, EISDIR},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const Loaded got = load(c.path);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.error, c.error);
+    EXPECT_TRUE(got.dates.empty());
+  }
+}
+
+TEST(Loader, ReadsALargeFileAcrossManyReads) {
+  std::string text;
+  std::vector<Date> want;
+  for (std::int32_t i = 0; i < 200'000; ++i) {
+    const Date d{i % 32, i % 16, 1 + i % 2047};
+    want.push_back(d);
+    text += std::to_string(packDate(d)) + (i % 3 == 0 ? "\r\n" : "\n");
+  }
+  TempDir dir;
+  const auto file = dir.write("fechas.txt", text);
+  const Loaded got = load(file);
+  EXPECT_EQ(got.status, LoadStatus::ok);
+  EXPECT_EQ(got.dates, want);
+}
+
+TEST(Appender, AppendedDatesLoadBackInOrder) {
+  TempDir dir;
+  const auto file = dir.path / "fechas.txt";
+  const std::vector<Date> dates = {christmas, newYear, {31, 15, 2047}, {0, 0, 1}, {1, 1, 0}};
+  for (const Date d : dates) ASSERT_EQ(appendDate(d, file.c_str()), 0);
+  EXPECT_EQ(readFile(file), "845794\n36816\n1048575\n1\n34816\n");
+  EXPECT_EQ(load(file).dates, dates);
+}
+
+TEST(Appender, RefusesDatesItsFieldsCannotHold) {
+  TempDir dir;
+  const auto file = dir.path / "fechas.txt";
+  for (const Date d : {Date{32, 1, 2000}, Date{1, 16, 2000}, Date{1, 1, 2048}, Date{-1, 1, 2000},
+                       Date{1, -1, 2000}, Date{1, 1, -1}}) {
+    EXPECT_EQ(appendDate(d, file.c_str()), ERANGE);
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST(Appender, EndsAnUnfinishedLastLineFirst) {
+  TempDir dir;
+  struct Case {
+    std::string before;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"845794", "845794\n36816\n"},
+      {"845794\r\n", "845794\r\n36816\n"},
+      {"845794\n", "845794\n36816\n"},
+      {"", "36816\n"},
+  };
+  for (const auto& c : cases) {
+    const auto file = dir.write("fechas.txt", c.before);
+    ASSERT_EQ(appendDate(newYear, file.c_str()), 0);
+    EXPECT_EQ(readFile(file), c.after);
+  }
+}
+
+TEST(Appender, ReportsWhatFailed) {
+  TempDir dir;
+  EXPECT_EQ(appendDate(newYear, (dir.path / "missing" / "fechas.txt").c_str()), ENOENT);
+  EXPECT_EQ(appendDate(newYear, dir.path.c_str()), EISDIR);
+  EXPECT_EQ(appendDate(newYear, "/dev/full"), ENOSPC);
+}
+
+TEST(Listing, StopsAtTheFirstYearZeroAndFillsSmallBuffers) {
+  const std::vector<Date> dates = {christmas, {0, 0, 5}, {31, 0, 2}, {1, 1, 0}, newYear, {0, 0, 0}};
+  const std::string want = "25/12/2018\n0/0/5\n31/0/2\n";
+  for (std::size_t room : {formatDateRoom, formatDateRoom + 12, std::size_t{4096}}) {
+    SCOPED_TRACE(room);
+    std::vector<char> buffer(room);
+    std::string text;
+    const Date* next = dates.data();
+    while (next->year != 0) {
+      const std::size_t n = formatDates(&next, buffer.data(), buffer.size());
+      ASSERT_GT(n, 0u);
+      text.append(buffer.data(), n);
+    }
+    EXPECT_EQ(next, dates.data() + 3);
+    EXPECT_EQ(text, want);
+  }
+}
+
+}  // namespace

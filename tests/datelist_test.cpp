@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <string>
+
+#include "datecodec.hpp"
+#include "run_program.hpp"
+#include "temp_dir.hpp"
+
+using namespace std::string_literals;
+
+namespace {
+
+const std::string datelist = DATELIST_PATH;
+
+struct Case {
+  std::optional<std::string> file;  // contents of fechas.txt, or none
+  std::string out;
+  std::string err;
+  int status;
+};
+
+TEST(Datelist, ListsDatesAndReportsBadFiles) {
+  const Case cases[] = {
+      {"845794\n36816\n", "25/12/2018\n1/1/2000\n", "", 0},
+      {"", "", "", 0},
+      {"0\n845794\n", "", "", 0},
+      {"34816\n845794\n", "", "", 0},
+      {"845794\n34816\n36816\n", "25/12/2018\n", "", 0},
+      {"5\n-1\n1015810", "0/0/5\n31/15/2047\n31/0/2\n", "", 0},
+      {"845794 34816 12abc", "25/12/2018\n", "datelist: fechas.txt:1: not an integer: \"12abc\"\n",
+       1},
+      {std::nullopt, "", "datelist: fechas.txt: No such file or directory\n", 1},
+      {"845794\n12abc\n36816\n", "25/12/2018\n",
+       "datelist: fechas.txt:2: not an integer: \"12abc\"\n", 1},
+      {"\n\n99999999999", "", "datelist: fechas.txt:3: out of range: \"99999999999\"\n", 1},
+      {"36816\n\x1b]0;owned\x07\0\xff\n"s, "1/1/2000\n",
+       "datelist: fechas.txt:2: not an integer: \"\\x1b]0;owned\\x07\\x00\\xff\"\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.value_or("(no file)"));
+    TempDir dir;
+    if (c.file) dir.write("fechas.txt", *c.file);
+    const ProgramRun run = runProgram(datelist, dir.path);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, c.status);
+  }
+}
+
+TEST(Datelist, ReportsADirectoryInPlaceOfTheFile) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.path / "fechas.txt");
+  const ProgramRun run = runProgram(datelist, dir.path);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "datelist: fechas.txt: Is a directory\n");
+  EXPECT_EQ(run.status, 1);
+}
+
+TEST(Datelist, ReportsOutputThatCannotBeWritten) {
+  TempDir dir;
+  dir.write("fechas.txt", "845794\n");
+  const ProgramRun run = runProgram(datelist, dir.path, {}, "/dev/full");
+  EXPECT_EQ(run.err, "datelist: write error: No space left on device\n");
+  EXPECT_EQ(run.status, 1);
+}
+
+// The listing of a straightforward C stdio program: scan "%d\n" until it
+// fails, print "%d/%d/%d\n" until the first year 0.
+std::string stdioListing(const std::filesystem::path& file) {
+  std::string listing;
+  std::FILE* f = std::fopen(file.c_str(), "r");
+  int w = 0;
+  bool listing_ended = false;
+  while (f != nullptr && std::fscanf(f, "%d\n", &w) == 1 && !listing_ended) {
+    const Date d = unpackDate(w);
+    if (d.year == 0) {
+      listing_ended = true;
+    } else {
+      char line[64];
+      listing.append(line, static_cast<std::size_t>(std::snprintf(line, sizeof line, "%d/%d/%d\n",
+                                                                  d.day, d.month, d.year)));
+    }
+  }
+  if (f != nullptr) std::fclose(f);
+  return listing;
+}
+
+// Random well-formed files: signed values of all sizes, with signs, leading
+// zeros and every kind of white space between them.
+TEST(Datelist, ListsRandomFilesExactlyLikeCStdio) {
+  std::mt19937 random(2018);
+  const char* const separators[] = {"\n", "\r\n", " ", "\t", "\n\n", "\v", "\f", " \r\n "};
+  for (int round = 0; round < 20; ++round) {
+    std::string text;
+    const int values = 1 + static_cast<int>(random() % 20000);
+    for (int i = 0; i < values; ++i) {
+      std::int32_t w = static_cast<std::int32_t>(random());
+      if (random() % 4 != 0)
+        w = packDate({static_cast<std::int32_t>(random() % 32),
+                      static_cast<std::int32_t>(random() % 16),
+                      static_cast<std::int32_t>(random() % 2047 + 1)});
+      if (round % 2 == 0 && getYear(w) == 0) w = setYear(w, 1);  // most rounds list the whole file
+      if (w >= 0 && random() % 8 == 0) text += '+';
+      if (random() % 8 == 0)
+        text += (w < 0 ? "-000" : "00") + std::to_string(w < 0 ? -(std::int64_t{w}) : w);
+      else
+        text += std::to_string(w);
+      text += separators[random() % std::size(separators)];
+    }
+    if (random() % 2 == 0) text.pop_back();
+    TempDir dir;
+    const auto file = dir.write("fechas.txt", text);
+    const ProgramRun run = runProgram(datelist, dir.path);
+    ASSERT_EQ(run.out, stdioListing(file)) << "round " << round;
+    ASSERT_EQ(run.err, "");
+    ASSERT_EQ(run.status, 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// Runs a built program as a user would: in a given working directory, with
+// its standard output and error captured (or standard output sent to a
+// given file such as /dev/full).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "temp_dir.hpp"
+
+struct ProgramRun {
+  std::string out;
+  std::string err;
+  int status;  // exit status, or -1 if the program did not exit normally
+};
+
+inline ProgramRun runProgram(const std::string& program, const std::filesystem::path& workDir,
+                             std::vector<std::string> args = {}, const std::string& outPath = "") {
+  TempDir capture;
+  const std::string out = outPath.empty() ? (capture.path / "out").string() : outPath;
+  const std::string err = (capture.path / "err").string();
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 ||
+        ::chdir(workDir.c_str()) != 0) {
+      ::_exit(126);
+    }
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+  return ProgramRun{outPath.empty() ? readFile(out) : std::string(), readFile(err),
+                    WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}

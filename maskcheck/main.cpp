@@ -1,0 +1,26 @@
+// maskcheck: builds an 8-bit value by a left shift, tests whether every bit
+// of a fixed 8-bit mask is set in it, and prints the verdict, "correcto" or
+// "incorrecto", with no line feed.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+int main() {
+  signed char x = 0x64;
+  // The shift happens at int width (100 << 3 is 800); storing the result
+  // keeps its low 8 bits, 32.
+  x = static_cast<signed char>(x << 3);
+  const auto mask = static_cast<signed char>(0x81);  // bits 7 and 0: -127
+
+  // Both operands widen with sign extension, which gives the same verdict
+  // as comparing the low 8 bits.
+  std::fputs((x & mask) == mask ? "correcto" : "incorrecto", stdout);
+
+  // Output that could not be written is an error, not a success. A failed
+  // write leaves its errno behind for the report.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || std::fclose(stdout) != 0) {
+    std::fprintf(stderr, "maskcheck: write error: %s\n", std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}

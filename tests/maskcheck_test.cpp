@@ -1,0 +1,31 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_program.hpp"
+#include "temp_dir.hpp"
+
+namespace {
+
+const std::string maskcheck = MASKCHECK_PATH;
+
+TEST(Maskcheck, WritesTheVerdictWithoutALineFeedWhateverItsArguments) {
+  const std::vector<std::vector<std::string>> argumentLists = {{}, {"correcto"}, {"-x", "1", "--"}};
+  for (const auto& args : argumentLists) {
+    TempDir dir;
+    const ProgramRun run = runProgram(maskcheck, dir.path, args);
+    EXPECT_EQ(run.out, "incorrecto");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+  }
+}
+
+TEST(Maskcheck, ReportsOutputThatCannotBeWritten) {
+  TempDir dir;
+  const ProgramRun run = runProgram(maskcheck, dir.path, {}, "/dev/full");
+  EXPECT_EQ(run.err, "maskcheck: write error: No space left on device\n");
+  EXPECT_EQ(run.status, 1);
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -23,9 +24,6 @@ constexpr bool isDigit(unsigned char c) noexcept {
 // Magnitude of the most negative signed 32-bit value; one less is the most
 // positive. The magnitude of a token stops growing once it passes this.
 constexpr unsigned long long magnitudeLimit = 2147483648ull;
-
-// The fast path takes runs of at most this many digits, which always fit.
-constexpr std::ptrdiff_t fastDigits = 9;
 
 constexpr std::size_t firstCapacity = 256;
 
@@ -121,42 +119,87 @@ const char* continueToken(DateParser& p, const char* at, const char* end) noexce
 
 }  // namespace
 
-bool feedDates(DateParser& p, const char* text, std::size_t size) noexcept {
-  if (p.failure.status != LoadStatus::ok) return false;
-  const char* at = text;
-  const char* const end = text + size;
-  if (p.inToken) at = continueToken(p, at, end);
-  while (p.failure.status == LoadStatus::ok) {
-    for (;; ++at) {
-      if (at == end) return true;
-      const auto c = static_cast<unsigned char>(*at);
-      if (c == '\n') {
-        ++p.line;
-      } else if (!isSpace(c)) {
-        break;
-      }
+namespace {
+
+// Parsing works on blocks followed by this byte, which is neither white
+// space nor a digit, so that the common path needs no bounds checks: every
+// loop over white space or digits stops at it.
+constexpr char sentinel = '\0';
+constexpr std::size_t blockSize = 128 * 1024;
+
+// Takes the values of the common form, an optional sign and one to ten
+// digits followed by white space within this block, with the parser's
+// counters held in locals. Returns at the first token of any other form (or
+// out of range) for the byte-by-byte path, or at the end of the block.
+const char* scanPlainValues(DateParser& p, const char* at, const char* const end) noexcept {
+  Date* dates = p.dates;
+  std::size_t count = p.count;
+  std::size_t spare = p.capacity - p.count;
+  std::size_t line = p.line;
+  for (;;) {
+    unsigned char c;
+    while (isSpace(c = static_cast<unsigned char>(*at))) {
+      line += c == '\n';
+      ++at;
     }
-    // Fast path: an optional sign and one to nine digits followed by white
-    // space within this piece. Such a value always fits in 32 bits.
+    if (at == end) break;
     const char* const token = at;
-    const bool negative = *at == '-';
-    if (negative || *at == '+') ++at;
+    const bool negative = c == '-';
+    if (negative || c == '+') ++at;
     const char* const digits = at;
-    const char* const limit = end - digits > fastDigits ? digits + fastDigits : end;
-    std::uint32_t magnitude = 0;
-    for (; at != limit && isDigit(static_cast<unsigned char>(*at)); ++at) {
-      magnitude = magnitude * 10 + static_cast<std::uint32_t>(*at - '0');
+    // Wraps harmlessly on a long run of digits, which is then left to the
+    // byte-by-byte path.
+    std::uint64_t magnitude = 0;
+    for (unsigned d; (d = static_cast<unsigned char>(*at) - 0x30u) <= 9; ++at) {
+      magnitude = magnitude * 10 + d;
     }
-    if (at != digits && at != end && isSpace(static_cast<unsigned char>(*at))) {
-      if (!store(p, negative ? 0u - magnitude : magnitude)) return false;
-      continue;
+    if (at == digits || at - digits > 10 || magnitude > magnitudeLimit - !negative ||
+        !isSpace(static_cast<unsigned char>(*at))) {
+      at = token;
+      break;
     }
-    // Anything else (more digits, a stray byte, a token cut by the end of
-    // the piece) goes byte by byte from the token's start.
-    startToken(p);
-    at = continueToken(p, token, end);
+    if (spare < 2) {
+      p.count = count;
+      if (!reserve(p, count + 2)) break;
+      dates = p.dates;
+      spare = p.capacity - count;
+    }
+    const auto word = static_cast<std::uint32_t>(magnitude);
+    dates[count++] = unpackDate(static_cast<PackedDate>(negative ? 0u - word : word));
+    --spare;
   }
-  return false;
+  p.count = count;
+  p.line = line;
+  return at;
+}
+
+// Parses one block; *end must be the sentinel.
+bool scanBlock(DateParser& p, const char* at, const char* const end) noexcept {
+  if (p.failure.status == LoadStatus::ok && p.inToken) at = continueToken(p, at, end);
+  while (p.failure.status == LoadStatus::ok) {
+    at = scanPlainValues(p, at, end);
+    if (at == end || p.failure.status != LoadStatus::ok) break;
+    // Anything else (leading zeros, a stray byte, a token cut by the end of
+    // the block) goes byte by byte from the token's start.
+    startToken(p);
+    at = continueToken(p, at, end);
+  }
+  return p.failure.status == LoadStatus::ok;
+}
+
+}  // namespace
+
+bool feedDates(DateParser& p, const char* text, std::size_t size) noexcept {
+  char block[blockSize + 1];
+  while (size != 0 && p.failure.status == LoadStatus::ok) {
+    const std::size_t n = size < blockSize ? size : blockSize;
+    std::memcpy(block, text, n);
+    block[n] = sentinel;
+    scanBlock(p, block, block + n);
+    text += n;
+    size -= n;
+  }
+  return p.failure.status == LoadStatus::ok;
 }
 
 LoadResult finishDates(DateParser& p, Date** dates) noexcept {
@@ -203,15 +246,18 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
     }
     return result;
   }
-  char buffer[128 * 1024];
+  // The file's blocks are parsed where they are read, with no copy.
+  char block[blockSize + 1];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    const ssize_t n = ::read(fd, block, blockSize);
     if (n < 0) {
       if (errno == EINTR) continue;
       stopParsing(parser, LoadStatus::readError, errno);
       break;
     }
-    if (n == 0 || !feedDates(parser, buffer, static_cast<std::size_t>(n))) break;
+    if (n == 0) break;
+    block[n] = sentinel;
+    if (!scanBlock(parser, block, block + n)) break;
   }
   ::close(fd);
   return finishDates(parser, dates);

@@ -34,23 +34,25 @@ bool stopParsing(DateParser& p, LoadStatus status, int error) noexcept {
   return false;
 }
 
-// Makes room for at least `needed` records in all. The block grows
-// geometrically so that loading n values costs O(log n) resizes; if that
-// much memory cannot be had, it grows by just what is needed.
+// Makes room for at least `needed` records in all. The block doubles, so
+// that loading n values costs O(log n) resizes; where that much memory
+// cannot be had, it tries ever smaller steps down to just what is needed.
 bool reserve(DateParser& p, std::size_t needed) noexcept {
   if (p.capacity >= needed) return true;
-  constexpr std::size_t maxRecords = std::numeric_limits<std::size_t>::max() / sizeof(Date) / 2;
-  std::size_t target = p.capacity < firstCapacity ? firstCapacity : p.capacity * 2;
-  if (target < needed) target = needed;
-  void* block = target <= maxRecords ? std::realloc(p.dates, target * sizeof(Date)) : nullptr;
-  if (block == nullptr && needed <= maxRecords) {
-    target = needed;
-    block = std::realloc(p.dates, target * sizeof(Date));
+  constexpr std::size_t maxRecords = std::numeric_limits<std::size_t>::max() / sizeof(Date);
+  const std::size_t least = needed - p.capacity;
+  std::size_t step = p.capacity < firstCapacity ? firstCapacity : p.capacity;
+  if (step < least) step = least;
+  for (; step >= least; step /= 2) {
+    const std::size_t target = p.capacity + step;
+    if (target > maxRecords) continue;
+    if (void* block = std::realloc(p.dates, target * sizeof(Date))) {
+      p.dates = static_cast<Date*>(block);
+      p.capacity = target;
+      return true;
+    }
   }
-  if (block == nullptr) return stopParsing(p, LoadStatus::outOfMemory, ENOMEM);
-  p.dates = static_cast<Date*>(block);
-  p.capacity = target;
-  return true;
+  return stopParsing(p, LoadStatus::outOfMemory, ENOMEM);
 }
 
 // Decodes one value into the next record, keeping a spare record for the

@@ -100,7 +100,8 @@ int list(const Date* dates) noexcept {
 }  // namespace
 
 int main() {
-  Date* dates = nullptr;
+  // The array is held until the process ends, which releases it whole.
+  static Date* dates = nullptr;
   const LoadResult result = loadDates(&dates, fileName);
 
   int writeError = dates != nullptr ? list(dates) : 0;

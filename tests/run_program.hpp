@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,11 +19,14 @@
 struct ProgramRun {
   std::string out;
   std::string err;
-  int status;  // exit status, or -1 if the program did not exit normally
+  int status;    // exit status, or -1 if the program did not exit normally
+  long peakKiB;  // the program's peak resident memory
 };
 
+// addressSpace, when not 0, limits the program's address space in bytes.
 inline ProgramRun runProgram(const std::string& program, const std::filesystem::path& workDir,
-                             std::vector<std::string> args = {}, const std::string& outPath = "") {
+                             std::vector<std::string> args = {}, const std::string& outPath = "",
+                             rlim_t addressSpace = 0) {
   TempDir capture;
   const std::string out = outPath.empty() ? (capture.path / "out").string() : outPath;
   const std::string err = (capture.path / "err").string();
@@ -38,11 +42,14 @@ inline ProgramRun runProgram(const std::string& program, const std::filesystem::
         ::chdir(workDir.c_str()) != 0) {
       ::_exit(126);
     }
+    const rlimit limit{addressSpace, addressSpace};
+    if (addressSpace != 0 && ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
   int status = 0;
-  EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+  rusage usage{};
+  EXPECT_EQ(::wait4(pid, &status, 0, &usage), pid);
   return ProgramRun{outPath.empty() ? readFile(out) : std::string(), readFile(err),
-                    WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+                    WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
 }

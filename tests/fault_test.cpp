@@ -1,0 +1,155 @@
+// Scarce memory, huge tokens and concurrent appenders.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "datefile.hpp"
+#include "run_program.hpp"
+#include "temp_dir.hpp"
+
+namespace {
+
+const std::string datelist = DATELIST_PATH;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool addressSanitizer = true;
+#else
+constexpr bool addressSanitizer = false;
+#endif
+
+// A date file of `lines` copies of one word, whose array needs 12 bytes a line.
+std::filesystem::path repeatedDateFile(const TempDir& dir, std::size_t lines) {
+  std::string text;
+  text.reserve(lines * 2);
+  for (std::size_t i = 0; i < lines; ++i) text += "1\n";  // 0/0/1
+  return dir.write("fechas.txt", text);
+}
+
+std::size_t addressSpaceInUse() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t pages = 0;
+  statm >> pages;
+  return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+constexpr std::size_t lines = 4'000'000;  // an array of 48 MB
+
+TEST(OutOfMemory, LoaderKeepsTheDatesThatFitAndSaysSo) {
+  if (addressSanitizer)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+  TempDir dir;
+  const auto file = repeatedDateFile(dir, lines);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const rlim_t cap = addressSpaceInUse() + (24u << 20);
+    const rlimit limit{cap, cap};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
+    Date* dates = nullptr;
+    const LoadResult r = loadDates(&dates, file.c_str());
+    bool sound = r.status == LoadStatus::outOfMemory && r.error == ENOMEM && dates != nullptr &&
+                 r.count > 0 && r.count < lines && dates[r.count] == (Date{0, 0, 0});
+    for (std::size_t i = 0; sound && i < r.count; ++i) sound = dates[i] == (Date{0, 0, 1});
+    ::_exit(sound ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+TEST(OutOfMemory, DatelistListsWhatFitThenFails) {
+  if (addressSanitizer)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+  TempDir dir;
+  repeatedDateFile(dir, lines);
+  const ProgramRun run = runProgram(datelist, dir.path, {}, "", 40u << 20);
+  EXPECT_EQ(run.err, "datelist: fechas.txt: Cannot allocate memory\n");
+  EXPECT_EQ(run.status, 1);
+  // Whole lines of the dates that were loaded, nothing else.
+  ASSERT_GT(run.out.size(), 0u);
+  ASSERT_LT(run.out.size(), lines * 6);
+  EXPECT_EQ(run.out.size() % 6, 0u);
+  EXPECT_EQ(run.out.find_first_not_of("0/0/1\n"), std::string::npos);
+  EXPECT_EQ(run.out.find("0/0/10"), std::string::npos);
+}
+
+TEST(HugeTokens, AreReportedClippedInBoundedMemory) {
+  constexpr std::size_t megabytes = 64;
+  struct Case {
+    char fill;
+    std::string err;
+  };
+  const Case cases[] = {
+      {'7', "datelist: fechas.txt:2: out of range: \"" + std::string(40, '7') + "\"\n"},
+      {'\x1b', "datelist: fechas.txt:2: not an integer: \"" +
+                   [] {
+                     std::string escaped;
+                     for (int i = 0; i < 40; ++i) escaped += "\\x1b";
+                     return escaped;
+                   }() +
+                   "\"\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    {
+      // Written a megabyte at a time, so that this process stays small for
+      // the program's peak memory to be its own.
+      std::ofstream out(dir.path / "fechas.txt", std::ios::binary);
+      out << "36816\n";
+      const std::string chunk(1 << 20, c.fill);
+      for (std::size_t i = 0; i < megabytes; ++i) out << chunk;
+      out << "\n845794\n";
+    }
+    const ProgramRun run = runProgram(datelist, dir.path);
+    EXPECT_EQ(run.out, "1/1/2000\n");
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_LT(run.peakKiB, static_cast<long>(megabytes << 10) / 2) << "the token was buffered";
+  }
+}
+
+TEST(Appender, ConcurrentAppendersNeitherTearNorLoseLines) {
+  TempDir dir;
+  const auto file = dir.path / "fechas.txt";
+  constexpr int writers = 8;
+  constexpr int datesEach = 400;
+  std::vector<pid_t> children;
+  for (int w = 0; w < writers; ++w) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      for (int i = 1; i <= datesEach; ++i) {
+        if (appendDate(Date{w, i % 16, i}, file.c_str()) != 0) ::_exit(1);
+      }
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  Date* dates = nullptr;
+  const LoadResult r = loadDates(&dates, file.c_str());
+  ASSERT_EQ(r.status, LoadStatus::ok);
+  ASSERT_EQ(r.count, static_cast<std::size_t>(writers * datesEach));
+  // Each writer's dates arrive whole and in the order it wrote them.
+  std::vector<int> next(writers, 1);
+  for (std::size_t i = 0; i < r.count; ++i) {
+    const Date d = dates[i];
+    ASSERT_TRUE(d.day >= 0 && d.day < writers) << i;
+    ASSERT_EQ(d.year, next[d.day]) << i;
+    ASSERT_EQ(d.month, d.year % 16) << i;
+    ++next[d.day];
+  }
+  std::free(dates);
+}
+
+}  // namespace

@@ -121,9 +121,8 @@ constexpr char* writeDecimal(char* out, std::int32_t v) noexcept {
   return out;
 }
 
-// Text of every in-range field value followed by its separator, padded to
-// eight bytes so that one fixed-size copy places it; the last byte holds the
-// text's length.
+// Texts for the in-range fields, padded to eight bytes so that one
+// fixed-size copy places each; the last byte holds the text's length.
 struct FieldText {
   char bytes[8];
 };
@@ -133,20 +132,40 @@ struct FieldTable {
   FieldText entries[N];
 };
 
-template <std::size_t N>
-constexpr FieldTable<N> makeFieldTable(char separator) noexcept {
-  FieldTable<N> table{};
-  for (std::size_t v = 0; v < N; ++v) {
-    char* end = writeDecimal(table.entries[v].bytes, static_cast<std::int32_t>(v));
-    *end++ = separator;
-    table.entries[v].bytes[7] = static_cast<char>(end - table.entries[v].bytes);
+constexpr void setLength(FieldText& text, const char* end) noexcept {
+  text.bytes[7] = static_cast<char>(end - text.bytes);
+}
+
+// "day/month/" for every day and month, at day * 16 + month.
+constexpr FieldTable<(maxDay + 1) * (maxMonth + 1)> makeDayMonthTable() noexcept {
+  FieldTable<(maxDay + 1) * (maxMonth + 1)> table{};
+  for (std::int32_t day = 0; day <= maxDay; ++day) {
+    for (std::int32_t month = 0; month <= maxMonth; ++month) {
+      FieldText& text = table.entries[day * (maxMonth + 1) + month];
+      char* end = writeDecimal(text.bytes, day);
+      *end++ = '/';
+      end = writeDecimal(end, month);
+      *end++ = '/';
+      setLength(text, end);
+    }
   }
   return table;
 }
 
-inline constexpr auto dayText = makeFieldTable<maxDay + 1>('/');
-inline constexpr auto monthText = makeFieldTable<maxMonth + 1>('/');
-inline constexpr auto yearText = makeFieldTable<maxYear + 1>('\n');
+// "year\n" for every year.
+constexpr FieldTable<maxYear + 1> makeYearTable() noexcept {
+  FieldTable<maxYear + 1> table{};
+  for (std::int32_t year = 0; year <= maxYear; ++year) {
+    FieldText& text = table.entries[year];
+    char* end = writeDecimal(text.bytes, year);
+    *end++ = '\n';
+    setLength(text, end);
+  }
+  return table;
+}
+
+inline constexpr auto dayMonthText = makeDayMonthTable();
+inline constexpr auto yearText = makeYearTable();
 
 constexpr char* placeField(char* out, const FieldText& text) noexcept {
   // A plain loop over a fixed count compiles to one 8-byte move; the bytes
@@ -164,8 +183,7 @@ constexpr char* placeField(char* out, const FieldText& text) noexcept {
 constexpr char* formatDate(char* out, Date d) noexcept {
   using namespace datecodec_detail;
   if (fieldsInRange(d)) {
-    out = placeField(out, dayText.entries[d.day]);
-    out = placeField(out, monthText.entries[d.month]);
+    out = placeField(out, dayMonthText.entries[d.day * (maxMonth + 1) + d.month]);
     return placeField(out, yearText.entries[d.year]);
   }
   out = writeDecimal(out, d.day);

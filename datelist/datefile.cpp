@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -125,9 +126,51 @@ namespace {
 
 // Parsing works on blocks followed by this byte, which is neither white
 // space nor a digit, so that the common path needs no bounds checks: every
-// loop over white space or digits stops at it.
+// loop over white space or digits stops at it. Digits are read eight bytes
+// at a time, so the sentinel is followed by seven more bytes of padding.
 constexpr char sentinel = '\0';
 constexpr std::size_t blockSize = 128 * 1024;
+constexpr std::size_t blockPadding = 8;
+
+// Ends the block's text at size with the sentinel and the padding.
+void seal(char* block, std::size_t size) noexcept {
+  std::memset(block + size, sentinel, blockPadding);
+}
+
+// Reads the run of decimal digits at `at`, up to eight of them, into
+// value, and returns how many it read. The eight bytes from `at` must be
+// readable. The digits are taken eight bytes at a time: one subtraction
+// turns every digit byte into its value, a mask finds the first byte that
+// is not a digit, and three multiplications combine the digits before it.
+// Bytes after the first non-digit do not affect the result.
+unsigned readDigits(const char* at, std::uint64_t& value) noexcept {
+  if constexpr (std::endian::native != std::endian::little) {
+    unsigned n = 0;
+    for (unsigned d; n < 8 && (d = static_cast<unsigned char>(at[n]) - 0x30u) <= 9; ++n) {
+      value = value * 10 + d;
+    }
+    return n;
+  }
+  std::uint64_t bytes;
+  std::memcpy(&bytes, at, 8);
+  // Byte i (in memory order) becomes its digit's value, 0 to 9, if it is a
+  // digit. A borrow can only leave a byte that is not a digit and reach the
+  // bytes after it.
+  const std::uint64_t digits = bytes - 0x3030303030303030u;
+  // The top bit of a byte is set where its value is 10 or more.
+  const std::uint64_t nonDigits = (digits | (digits + 0x7676767676767676u)) & 0x8080808080808080u;
+  const unsigned n = nonDigits == 0 ? 8 : static_cast<unsigned>(std::countr_zero(nonDigits)) / 8;
+  if (n == 0) return 0;
+  // Move the n digits to the top bytes; the bytes below them are zero, as
+  // leading zeros. Then combine pairs, quads and the two halves.
+  std::uint64_t v = digits << (8 * (8 - n));
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
+       (((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
+      32;
+  value = v;
+  return n;
+}
 
 // Takes the values of the common form, an optional sign and one to ten
 // digits followed by white space within this block, with the parser's
@@ -149,14 +192,19 @@ const char* scanPlainValues(DateParser& p, const char* at, const char* const end
     const bool negative = c == '-';
     if (negative || c == '+') ++at;
     const char* const digits = at;
-    // Wraps harmlessly on a long run of digits, which is then left to the
-    // byte-by-byte path.
     std::uint64_t magnitude = 0;
-    for (unsigned d; (d = static_cast<unsigned char>(*at) - 0x30u) <= 9; ++at) {
-      magnitude = magnitude * 10 + d;
+    const unsigned leading = readDigits(at, magnitude);
+    at += leading;
+    bool plain = leading != 0;
+    if (leading == 8) {
+      // Up to seven digits always fit; a longer run may not. It wraps
+      // harmlessly when very long, and is then left to the byte-by-byte path.
+      for (unsigned d; (d = static_cast<unsigned char>(*at) - 0x30u) <= 9; ++at) {
+        magnitude = magnitude * 10 + d;
+      }
+      plain = at - digits <= 10 && magnitude <= magnitudeLimit - !negative;
     }
-    if (at == digits || at - digits > 10 || magnitude > magnitudeLimit - !negative ||
-        !isSpace(static_cast<unsigned char>(*at))) {
+    if (!plain || !isSpace(static_cast<unsigned char>(*at))) {
       at = token;
       break;
     }
@@ -175,7 +223,7 @@ const char* scanPlainValues(DateParser& p, const char* at, const char* const end
   return at;
 }
 
-// Parses one block; *end must be the sentinel.
+// Parses one block, sealed at end.
 bool scanBlock(DateParser& p, const char* at, const char* const end) noexcept {
   if (p.failure.status == LoadStatus::ok && p.inToken) at = continueToken(p, at, end);
   while (p.failure.status == LoadStatus::ok) {
@@ -192,11 +240,11 @@ bool scanBlock(DateParser& p, const char* at, const char* const end) noexcept {
 }  // namespace
 
 bool feedDates(DateParser& p, const char* text, std::size_t size) noexcept {
-  char block[blockSize + 1];
+  char block[blockSize + blockPadding];
   while (size != 0 && p.failure.status == LoadStatus::ok) {
     const std::size_t n = size < blockSize ? size : blockSize;
     std::memcpy(block, text, n);
-    block[n] = sentinel;
+    seal(block, n);
     scanBlock(p, block, block + n);
     text += n;
     size -= n;
@@ -249,7 +297,7 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
     return result;
   }
   // The file's blocks are parsed where they are read, with no copy.
-  char block[blockSize + 1];
+  char block[blockSize + blockPadding];
   for (;;) {
     const ssize_t n = ::read(fd, block, blockSize);
     if (n < 0) {
@@ -258,7 +306,7 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
       break;
     }
     if (n == 0) break;
-    block[n] = sentinel;
+    seal(block, static_cast<std::size_t>(n));
     if (!scanBlock(parser, block, block + n)) break;
   }
   ::close(fd);

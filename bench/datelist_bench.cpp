@@ -12,6 +12,7 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -157,6 +158,8 @@ void process(benchmark::State& state, const DateFile& file, const char* program)
 // the reference for each measurement.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
@@ -211,6 +214,11 @@ int main(int argc, char** argv) {
   }
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
+  // Every block above 128 KiB is mapped fresh and returned on release, as in
+  // a new process. Left to itself, the allocator raises this threshold after
+  // the first large release and then recycles warm memory, which would
+  // favour whichever benchmark runs later.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
   fs::path root = keep;
   if (keep.empty()) {

@@ -1,6 +1,7 @@
 #include "datefile.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +55,28 @@ bool reserve(DateParser& p, std::size_t needed) noexcept {
     }
   }
   return stopParsing(p, LoadStatus::outOfMemory, ENOMEM);
+}
+
+// Makes room on the common path for the next record and the terminator:
+// grows the block if needed, then has the kernel map in the next stretch of
+// it in one call, rather than taking one page fault per 4 KiB as the
+// records fill it (that alone took a third of the time of a large load).
+// Returns how many records may be written before asking again, or 0 when
+// the memory cannot be had.
+std::size_t makeRoom(DateParser& p) noexcept {
+  if (!reserve(p, p.count + 2)) return 0;
+  constexpr std::size_t stretch = (2u << 20) / sizeof(Date);
+  std::size_t end = p.count + stretch;
+  if (end > p.capacity) end = p.capacity;
+#ifdef MADV_POPULATE_WRITE
+  // A hint only: where the kernel declines, the pages fault in as used.
+  constexpr std::uintptr_t page = 4096;
+  const auto first = reinterpret_cast<std::uintptr_t>(p.dates + p.count) & ~(page - 1);
+  const auto last = reinterpret_cast<std::uintptr_t>(p.dates + end) & ~(page - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+#endif
+  p.mapped = end;
+  return end - p.count;
 }
 
 // Decodes one value into the next record, keeping a spare record for the
@@ -179,7 +202,7 @@ unsigned readDigits(const char* at, std::uint64_t& value) noexcept {
 const char* scanPlainValues(DateParser& p, const char* at, const char* const end) noexcept {
   Date* dates = p.dates;
   std::size_t count = p.count;
-  std::size_t spare = p.capacity - p.count;
+  std::size_t spare = p.mapped > p.count ? p.mapped - p.count : 0;
   std::size_t line = p.line;
   for (;;) {
     unsigned char c;
@@ -210,9 +233,9 @@ const char* scanPlainValues(DateParser& p, const char* at, const char* const end
     }
     if (spare < 2) {
       p.count = count;
-      if (!reserve(p, count + 2)) break;
+      spare = makeRoom(p);
+      if (spare == 0) break;
       dates = p.dates;
-      spare = p.capacity - count;
     }
     const auto word = static_cast<std::uint32_t>(magnitude);
     dates[count++] = unpackDate(static_cast<PackedDate>(negative ? 0u - word : word));

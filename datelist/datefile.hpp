@@ -59,6 +59,7 @@ struct DateParser {
   Date* dates;
   std::size_t count;
   std::size_t capacity;
+  std::size_t mapped;  // records of the block mapped in ahead of use
   std::size_t line;    // lines completed before the current position
   LoadResult failure;  // status is not ok once parsing has stopped
   // The token in progress when the last piece ended inside it.

@@ -143,10 +143,6 @@ const char* continueToken(DateParser& p, const char* at, const char* end) noexce
   return at;
 }
 
-}  // namespace
-
-namespace {
-
 // Parsing works on blocks followed by this byte, which is neither white
 // space nor a digit, so that the common path needs no bounds checks: every
 // loop over white space or digits stops at it. Digits are read eight bytes

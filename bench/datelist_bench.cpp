@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "datefile.hpp"
+#include "stdio_reference.hpp"
 
 namespace {
 
@@ -64,21 +65,6 @@ void setCounters(benchmark::State& state, const DateFile& file) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.bytes));
 }
 
-// The reference loader: fscanf one value at a time, one resize per value.
-Date* stdioLoad(const fs::path& path) {
-  std::FILE* f = std::fopen(path.c_str(), "r");
-  auto* dates = static_cast<Date*>(std::malloc(sizeof(Date)));
-  std::size_t n = 0;
-  int w = 0;
-  while (f != nullptr && dates != nullptr && std::fscanf(f, "%d\n", &w) == 1) {
-    dates[n++] = unpackDate(w);
-    dates = static_cast<Date*>(std::realloc(dates, (n + 1) * sizeof(Date)));
-  }
-  if (f != nullptr) std::fclose(f);
-  if (dates != nullptr) dates[n] = Date{0, 0, 0};
-  return dates;
-}
-
 void loadProject(benchmark::State& state, const DateFile& file) {
   const fs::path path = file.dir / "fechas.txt";
   for (auto _ : state) {
@@ -94,7 +80,7 @@ void loadProject(benchmark::State& state, const DateFile& file) {
 void loadReference(benchmark::State& state, const DateFile& file) {
   const fs::path path = file.dir / "fechas.txt";
   for (auto _ : state) {
-    Date* dates = stdioLoad(path);
+    Date* dates = stdioLoad(path.c_str());
     benchmark::DoNotOptimize(dates);
     std::free(dates);
   }
@@ -122,10 +108,8 @@ void listingReference(benchmark::State& state, const DateFile& file) {
   const fs::path path = file.dir / "fechas.txt";
   std::FILE* sink = std::fopen("/dev/null", "w");
   for (auto _ : state) {
-    Date* dates = stdioLoad(path);
-    for (const Date* d = dates; d->year != 0; ++d) {
-      std::fprintf(sink, "%d/%d/%d\n", d->day, d->month, d->year);
-    }
+    Date* dates = stdioLoad(path.c_str());
+    stdioList(dates, sink);
     std::free(dates);
   }
   std::fclose(sink);

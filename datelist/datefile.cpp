@@ -27,6 +27,17 @@ constexpr bool isDigit(unsigned char c) noexcept {
 // positive. The magnitude of a token stops growing once it passes this.
 constexpr unsigned long long magnitudeLimit = 2147483648ull;
 
+// Whether a token's sign and magnitude make a signed 32-bit value.
+constexpr bool fitsWord(bool negative, unsigned long long magnitude) noexcept {
+  return magnitude <= magnitudeLimit - (negative ? 0 : 1);
+}
+
+// The record of a value that fits, decoded from its two's-complement word.
+constexpr Date decode(bool negative, unsigned long long magnitude) noexcept {
+  const auto word = static_cast<std::uint32_t>(magnitude);
+  return unpackDate(static_cast<PackedDate>(negative ? 0u - word : word));
+}
+
 constexpr std::size_t firstCapacity = 256;
 
 bool stopParsing(DateParser& p, LoadStatus status, int error) noexcept {
@@ -79,11 +90,10 @@ std::size_t makeRoom(DateParser& p) noexcept {
   return end - p.count;
 }
 
-// Decodes one value into the next record, keeping a spare record for the
-// terminator.
-bool store(DateParser& p, std::uint32_t word) noexcept {
+// Stores one record, keeping a spare record for the terminator.
+bool store(DateParser& p, Date date) noexcept {
   if (p.capacity - p.count < 2 && !reserve(p, p.count + 2)) return false;
-  p.dates[p.count++] = unpackDate(static_cast<PackedDate>(word));
+  p.dates[p.count++] = date;
   return true;
 }
 
@@ -107,11 +117,8 @@ bool rejectToken(DateParser& p, LoadStatus status) noexcept {
 bool endToken(DateParser& p) noexcept {
   p.inToken = false;
   if (p.malformed || !p.sawDigit) return rejectToken(p, LoadStatus::notInteger);
-  if (p.magnitude > magnitudeLimit - (p.negative ? 0 : 1)) {
-    return rejectToken(p, LoadStatus::outOfRange);
-  }
-  const auto magnitude = static_cast<std::uint32_t>(p.magnitude);
-  return store(p, p.negative ? 0u - magnitude : magnitude);
+  if (!fitsWord(p.negative, p.magnitude)) return rejectToken(p, LoadStatus::outOfRange);
+  return store(p, decode(p.negative, p.magnitude));
 }
 
 // Goes on with the token in progress, one byte at a time, up to the white
@@ -163,16 +170,13 @@ void seal(char* block, std::size_t size) noexcept {
 // is not a digit, and three multiplications combine the digits before it.
 // Bytes after the first non-digit do not affect the result.
 unsigned readDigits(const char* at, std::uint64_t& value) noexcept {
-  if constexpr (std::endian::native != std::endian::little) {
-    unsigned n = 0;
-    for (unsigned d; n < 8 && (d = static_cast<unsigned char>(at[n]) - 0x30u) <= 9; ++n) {
-      value = value * 10 + d;
-    }
-    return n;
+  // Byte i of the text as byte i of the word, counting from the low end,
+  // whatever the machine's byte order; compilers make this one load.
+  std::uint64_t bytes = 0;
+  for (unsigned i = 0; i < 8; ++i) {
+    bytes |= std::uint64_t{static_cast<unsigned char>(at[i])} << (8 * i);
   }
-  std::uint64_t bytes;
-  std::memcpy(&bytes, at, 8);
-  // Byte i (in memory order) becomes its digit's value, 0 to 9, if it is a
+  // Byte i becomes its digit's value, 0 to 9, if it is a
   // digit. A borrow can only leave a byte that is not a digit and reach the
   // bytes after it.
   const std::uint64_t digits = bytes - 0x3030303030303030u;
@@ -221,7 +225,7 @@ const char* scanPlainValues(DateParser& p, const char* at, const char* const end
       for (unsigned d; (d = static_cast<unsigned char>(*at) - 0x30u) <= 9; ++at) {
         magnitude = magnitude * 10 + d;
       }
-      plain = at - digits <= 10 && magnitude <= magnitudeLimit - !negative;
+      plain = at - digits <= 10 && fitsWord(negative, magnitude);
     }
     if (!plain || !isSpace(static_cast<unsigned char>(*at))) {
       at = token;
@@ -233,8 +237,7 @@ const char* scanPlainValues(DateParser& p, const char* at, const char* const end
       if (spare == 0) break;
       dates = p.dates;
     }
-    const auto word = static_cast<std::uint32_t>(magnitude);
-    dates[count++] = unpackDate(static_cast<PackedDate>(negative ? 0u - word : word));
+    dates[count++] = decode(negative, magnitude);
     --spare;
   }
   p.count = count;

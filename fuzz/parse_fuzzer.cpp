@@ -19,7 +19,7 @@ void check(bool holds) {
 }
 
 bool isSpace(char c) {
-  return std::strchr(" \t\n\v\f\r", c) != nullptr && c != '\0';
+  return c == ' ' || (c >= '\t' && c <= '\r');
 }
 bool isDigit(char c) {
   return c >= '0' && c <= '9';

@@ -7,6 +7,7 @@
 
 #include "datecodec.hpp"
 #include "run_program.hpp"
+#include "stdio_reference.hpp"
 #include "temp_dir.hpp"
 
 using namespace std::string_literals;
@@ -70,21 +71,15 @@ TEST(Datelist, ReportsOutputThatCannotBeWritten) {
 // The listing of a straightforward C stdio program: scan "%d\n" until it
 // fails, print "%d/%d/%d\n" until the first year 0.
 std::string stdioListing(const std::filesystem::path& file) {
-  std::string listing;
-  std::FILE* f = std::fopen(file.c_str(), "r");
-  int w = 0;
-  bool listing_ended = false;
-  while (f != nullptr && std::fscanf(f, "%d\n", &w) == 1 && !listing_ended) {
-    const Date d = unpackDate(w);
-    if (d.year == 0) {
-      listing_ended = true;
-    } else {
-      char line[64];
-      listing.append(line, static_cast<std::size_t>(std::snprintf(line, sizeof line, "%d/%d/%d\n",
-                                                                  d.day, d.month, d.year)));
-    }
-  }
-  if (f != nullptr) std::fclose(f);
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = ::open_memstream(&text, &size);
+  Date* dates = stdioLoad(file.c_str());
+  if (dates != nullptr) stdioList(dates, out);
+  std::fclose(out);
+  std::string listing(text, size);
+  std::free(text);
+  std::free(dates);
   return listing;
 }
 

@@ -82,19 +82,15 @@ TEST(OutOfMemory, DatelistListsWhatFitThenFails) {
 
 TEST(HugeTokens, AreReportedClippedInBoundedMemory) {
   constexpr std::size_t megabytes = 64;
+  std::string escapes;
+  for (int i = 0; i < 40; ++i) escapes += "\\x1b";
   struct Case {
     char fill;
     std::string err;
   };
   const Case cases[] = {
       {'7', "datelist: fechas.txt:2: out of range: \"" + std::string(40, '7') + "\"\n"},
-      {'\x1b', "datelist: fechas.txt:2: not an integer: \"" +
-                   [] {
-                     std::string escaped;
-                     for (int i = 0; i < 40; ++i) escaped += "\\x1b";
-                     return escaped;
-                   }() +
-                   "\"\n"},
+      {'\x1b', "datelist: fechas.txt:2: not an integer: \"" + escapes + "\"\n"},
   };
   for (const auto& c : cases) {
     TempDir dir;

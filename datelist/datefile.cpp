@@ -1,13 +1,16 @@
 #include "datefile.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -105,11 +108,13 @@ void startToken(DateParser& p) noexcept {
   p.magnitude = 0;
   p.tokenLine = p.line + 1;
   p.tokenSize = 0;
+  p.tokenCut = false;
 }
 
 bool rejectToken(DateParser& p, LoadStatus status) noexcept {
   p.failure.line = p.tokenLine;
   p.failure.tokenSize = p.tokenSize;
+  p.failure.tokenCut = p.tokenCut;
   for (std::size_t i = 0; i < p.tokenSize; ++i) p.failure.token[i] = p.token[i];
   return stopParsing(p, status, 0);
 }
@@ -123,7 +128,8 @@ bool endToken(DateParser& p) noexcept {
 
 // Goes on with the token in progress, one byte at a time, up to the white
 // space that ends it or the end of the piece. A token known to be bad stops
-// as soon as the bytes that the report shows are kept. Returns where it
+// as soon as the bytes that the report shows are kept and one more byte
+// shows that they are not all of it. Returns where it
 // stopped; the parser's status tells whether parsing goes on.
 const char* continueToken(DateParser& p, const char* at, const char* end) noexcept {
   for (; at != end; ++at) {
@@ -133,7 +139,11 @@ const char* continueToken(DateParser& p, const char* at, const char* end) noexce
       return at;
     }
     const bool first = p.tokenSize == 0;
-    if (p.tokenSize < maxTokenText) p.token[p.tokenSize++] = static_cast<char>(c);
+    if (p.tokenSize < maxTokenText) {
+      p.token[p.tokenSize++] = static_cast<char>(c);
+    } else {
+      p.tokenCut = true;
+    }
     if (isDigit(c)) {
       p.sawDigit = true;
       if (p.magnitude <= magnitudeLimit) p.magnitude = p.magnitude * 10 + (c - '0');
@@ -142,7 +152,7 @@ const char* continueToken(DateParser& p, const char* at, const char* end) noexce
     } else {
       p.malformed = true;
     }
-    if (p.malformed && p.tokenSize == maxTokenText) {
+    if (p.malformed && p.tokenCut) {
       endToken(p);
       return at + 1;
     }
@@ -262,15 +272,19 @@ bool scanBlock(DateParser& p, const char* at, const char* const end) noexcept {
 }  // namespace
 
 bool feedDates(DateParser& p, const char* text, std::size_t size) noexcept {
-  char block[blockSize + blockPadding];
+  // The block lives on the heap, so that a small stack is enough.
+  const std::size_t room = size < blockSize ? size : blockSize;
+  char* const block = size == 0 ? nullptr : static_cast<char*>(std::malloc(room + blockPadding));
+  if (size != 0 && block == nullptr) return stopParsing(p, LoadStatus::outOfMemory, ENOMEM);
   while (size != 0 && p.failure.status == LoadStatus::ok) {
-    const std::size_t n = size < blockSize ? size : blockSize;
+    const std::size_t n = size < room ? size : room;
     std::memcpy(block, text, n);
     seal(block, n);
     scanBlock(p, block, block + n);
     text += n;
     size -= n;
   }
+  std::free(block);
   return p.failure.status == LoadStatus::ok;
 }
 
@@ -306,9 +320,20 @@ LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept
   return finishDates(parser, dates);
 }
 
+namespace {
+
+// Takes an advisory lock on the open file, waiting for it. Best effort:
+// where the file system has no locks, loading and appending go on without.
+void lockFile(int fd, int operation) noexcept {
+  while (::flock(fd, operation) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace
+
 LoadResult loadDates(Date** dates, const char* path) noexcept {
   DateParser parser{};
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     const int error = errno;
     LoadResult result = finishDates(parser, dates);
@@ -318,9 +343,14 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
     }
     return result;
   }
-  // The file's blocks are parsed where they are read, with no copy.
-  char block[blockSize + blockPadding];
-  for (;;) {
+  // Appenders hold the exclusive lock while they write, so under the shared
+  // one every line they wrote is whole. Closing the file releases it.
+  lockFile(fd, LOCK_SH);
+  // The file's blocks are parsed where they are read, with no copy, in a
+  // block on the heap rather than the stack.
+  char* const block = static_cast<char*>(std::malloc(blockSize + blockPadding));
+  if (block == nullptr) stopParsing(parser, LoadStatus::outOfMemory, ENOMEM);
+  while (block != nullptr) {
     const ssize_t n = ::read(fd, block, blockSize);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -331,6 +361,7 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
     seal(block, static_cast<std::size_t>(n));
     if (!scanBlock(parser, block, block + n)) break;
   }
+  std::free(block);
   ::close(fd);
   return finishDates(parser, dates);
 }
@@ -350,32 +381,71 @@ int writeAll(int fd, const char* data, std::size_t size) noexcept {
 
 namespace {
 
-// True when the regular file open on fd is not empty and does not end in a
-// line feed. Anything that cannot be read this way is taken as ending well.
-bool lacksFinalLineFeed(int fd) noexcept {
+// Whether the last of the `size` bytes of the regular file open on fd is a
+// line feed. The descriptor is open for writing only, so the byte is read
+// through a second descriptor of the same file; a file that cannot be read
+// (no read permission, no /proc) counts as not ending in one.
+bool endsWithLineFeed(int fd, off_t size) noexcept {
+  char name[32];
+  std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+  const int reader = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (reader < 0) return false;
+  char last = 0;
+  const bool ends = ::pread(reader, &last, 1, size - 1) == 1 && last == '\n';
+  ::close(reader);
+  return ends;
+}
+
+// Whether `more` bytes after `size` would pass the process's file-size
+// limit. The write would stop part way there, and the signal it raises
+// would end the process with the fragment in the file.
+bool passesSizeLimit(off_t size, std::size_t more) noexcept {
+  rlimit limit{};
+  return ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+         static_cast<rlim_t>(size) + more > limit.rlim_cur;
+}
+
+// Appends the line of the word to the file open on fd, under the
+// exclusive lock. A write that fails part way is cut back off, so that the
+// file reads as before and its fragment cannot join the next line.
+int appendLine(int fd, PackedDate word) noexcept {
+  // Writes block as usual: only the open had to fail rather than wait.
+  if (::fcntl(fd, F_SETFL, O_APPEND) != 0) return errno;
+  lockFile(fd, LOCK_EX);
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) return false;
-  char last = '\n';
-  return ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n';
+  if (::fstat(fd, &info) != 0) return errno;
+  const bool regular = S_ISREG(info.st_mode);
+
+  // A line feed where the last line may be unfinished (harmless white space
+  // where it was not), an in-range word of at most seven digits, a line feed.
+  char line[16];
+  char* at = line;
+  if (regular && info.st_size > 0 && !endsWithLineFeed(fd, info.st_size)) *at++ = '\n';
+  at = datecodec_detail::writeDecimal(at, word);
+  *at++ = '\n';
+  const auto size = static_cast<std::size_t>(at - line);
+
+  if (regular && passesSizeLimit(info.st_size, size)) return EFBIG;
+  const int error = writeAll(fd, line, size);
+  struct stat after {};
+  if (error != 0 && regular && ::fstat(fd, &after) == 0 && after.st_size > info.st_size) {
+    // Nothing to do if this fails too: the write's error is the one to report.
+    static_cast<void>(::ftruncate(fd, info.st_size));
+  }
+  return error;
 }
 
 }  // namespace
 
 int appendDate(Date date, const char* path) noexcept {
   if (!fieldsInRange(date)) return ERANGE;
-  constexpr int flags = O_APPEND | O_CREAT | O_CLOEXEC;
-  int fd = ::open(path, O_RDWR | flags, 0666);
-  if (fd < 0 && errno == EACCES) fd = ::open(path, O_WRONLY | flags, 0666);
+  // Opened for writing only and without waiting, so that a FIFO with no
+  // reader fails (ENXIO) instead of taking a date that no one will read.
+  const int fd =
+      ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) return errno;
-
-  // A line feed, an in-range word of at most seven digits, a line feed.
-  char line[16];
-  char* at = line;
-  if (lacksFinalLineFeed(fd)) *at++ = '\n';
-  at = datecodec_detail::writeDecimal(at, packDate(date));
-  *at++ = '\n';
-
-  int error = writeAll(fd, line, static_cast<std::size_t>(at - line));
+  int error = appendLine(fd, packDate(date));
+  // Closing releases the lock.
   if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
   return error;
 }

@@ -32,6 +32,7 @@ struct LoadResult {
   std::size_t count;         // records in the array before the terminator
   std::size_t line;          // line of the bad token, counting from 1
   std::size_t tokenSize;     // bytes of the bad token kept in token
+  bool tokenCut;             // the bad token is longer than the bytes kept
   char token[maxTokenText];  // the bad token's first bytes, as they stand in the file
 };
 
@@ -41,7 +42,8 @@ struct LoadResult {
 // terminated array whenever this returns, except when not even the
 // terminator could be allocated: then it is null and the status outOfMemory.
 // A load stops at the first bad token, read error or allocation failure,
-// keeping the records read before it.
+// keeping the records read before it. It reads under a shared advisory
+// lock (flock), so that it never sees a line half written by appendDate.
 LoadResult loadDates(Date** dates, const char* path) noexcept;
 
 // The loader's parsing on a text already in memory: the same records and the
@@ -70,6 +72,7 @@ struct DateParser {
   unsigned long long magnitude;  // saturates just above the signed 32-bit range
   std::size_t tokenLine;
   std::size_t tokenSize;
+  bool tokenCut;
   char token[maxTokenText];
 };
 
@@ -77,13 +80,21 @@ bool feedDates(DateParser& parser, const char* text, std::size_t size) noexcept;
 LoadResult finishDates(DateParser& parser, Date** dates) noexcept;
 
 // Appends the date to the date file at path as one line "%d\n" of its packed
-// word, creating the file if needed. A file whose last byte is not a line
-// feed gets one first, so that its last date is not fused with the new one.
-// The line goes out in one write on a descriptor opened for appending, so
-// lines from concurrent appenders never interleave. Returns 0 on success,
-// ERANGE without touching the file when a field does not fit its bit field
-// (the word would hold another date), or the errno of the open, write or
-// close that failed.
+// word, creating the file if needed. Returns 0 on success, ERANGE without
+// touching the file when a field does not fit its bit field (the word would
+// hold another date), or the errno of what failed.
+//
+// - The line is written in one write, under an exclusive advisory lock
+//   (flock) on a descriptor opened for appending: lines of concurrent
+//   appenders never interleave, and loadDates never sees one half written.
+// - A file whose last line is unfinished gets a line feed first, so that
+//   its last value is not fused with the new one; so does a file whose last
+//   byte cannot be read (opened write-only), where a spare line feed is
+//   harmless white space.
+// - A failed append leaves a regular file as it was: a write cut short (a
+//   full disk) is cut back off, and one that would pass the file-size limit
+//   (RLIMIT_FSIZE) is refused with EFBIG before it starts.
+// - A FIFO that no process reads is refused with ENXIO.
 int appendDate(Date date, const char* path) noexcept;
 
 // Writes all of the bytes to the descriptor, going on after a partial

@@ -40,12 +40,16 @@ void addNumber(Message& m, std::size_t n) noexcept {
 }
 
 // Shows bytes outside printable ASCII as \xHH, so that a file cannot send
-// control sequences to the terminal.
+// control sequences to the terminal, and the quote and backslash as \" and
+// \\, so that the quoted text cannot be misread.
 void addEscaped(Message& m, const char* text, std::size_t size) noexcept {
   constexpr char hex[] = "0123456789abcdef";
   for (std::size_t i = 0; i < size; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c < 0x7f) {
+    if (c == '"' || c == '\\') {
+      const char escape[2] = {'\\', static_cast<char>(c)};
+      add(m, escape, sizeof escape);
+    } else if (c >= 0x20 && c < 0x7f) {
       add(m, text + i, 1);
     } else {
       const char escape[4] = {'\\', 'x', hex[c >> 4], hex[c & 0xf]};
@@ -79,7 +83,7 @@ void reportLoadFailure(const LoadResult& result) noexcept {
       add(m,
           result.status == LoadStatus::notInteger ? ": not an integer: \"" : ": out of range: \"");
       addEscaped(m, result.token, result.tokenSize);
-      add(m, "\"");
+      add(m, result.tokenCut ? "\"..." : "\"");
       break;
   }
   report(m);

@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the date file parser and checks, for every
 // input: no crash or undefined behaviour; a terminated array whose count
-// matches; the same records, outcome, line and token as a slow, plain
-// reading of the format; and the same outcome wherever the text is cut in
-// two, as a read may cut it.
+// matches; the same records, outcome, line and token (and whether the
+// token was cut) as a slow, plain reading of the format; and the same
+// outcome wherever the text is cut in two, as a read may cut it.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -30,6 +30,7 @@ struct Reading {
   LoadStatus status = LoadStatus::ok;
   std::size_t line = 0;
   std::string_view token;
+  bool cut = false;  // the token is longer than its shown part
 };
 
 // The format read the obvious way: tokens split at white space, each an
@@ -62,6 +63,7 @@ Reading plainReading(std::string_view text) {
     if (r.status != LoadStatus::ok) {
       r.line = line;
       r.token = token.substr(0, maxTokenText);
+      r.cut = token.size() > maxTokenText;
       return r;
     }
     at = end;
@@ -70,7 +72,8 @@ Reading plainReading(std::string_view text) {
 
 void checkSame(const LoadResult& a, const LoadResult& b, const Date* aDates, const Date* bDates) {
   check(a.status == b.status && a.count == b.count && a.line == b.line &&
-        a.tokenSize == b.tokenSize && std::memcmp(a.token, b.token, a.tokenSize) == 0);
+        a.tokenSize == b.tokenSize && a.tokenCut == b.tokenCut &&
+        std::memcmp(a.token, b.token, a.tokenSize) == 0);
   check(std::memcmp(aDates, bDates, (a.count + 1) * sizeof(Date)) == 0);
 }
 
@@ -87,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const Reading want = plainReading(text);
   check(r.status == want.status && r.line == want.line);
-  check(std::string_view(r.token, r.tokenSize) == want.token);
+  check(std::string_view(r.token, r.tokenSize) == want.token && r.tokenCut == want.cut);
   check(r.count == want.dates.size());
   check(want.dates.empty() ||
         std::memcmp(whole, want.dates.data(), want.dates.size() * sizeof(Date)) == 0);

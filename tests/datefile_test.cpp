@@ -20,13 +20,18 @@ struct Loaded {
   int error;
   std::size_t line;
   std::string token;
+  bool cut;
 };
 
 // Collects the records, checking that the array is terminated right after
 // the count the result gives.
 Loaded collect(Date* dates, const LoadResult& result) {
-  Loaded loaded{
-      {}, result.status, result.error, result.line, std::string(result.token, result.tokenSize)};
+  Loaded loaded{{},
+                result.status,
+                result.error,
+                result.line,
+                std::string(result.token, result.tokenSize),
+                result.tokenCut};
   EXPECT_NE(dates, nullptr);
   if (dates == nullptr) return loaded;
   loaded.dates.assign(dates, dates + result.count);
@@ -66,6 +71,7 @@ void expectSame(const Loaded& got, const Loaded& want) {
   EXPECT_EQ(got.status, want.status);
   EXPECT_EQ(got.line, want.line);
   EXPECT_EQ(got.token, want.token);
+  EXPECT_EQ(got.cut, want.cut);
 }
 
 struct GoodCase {
@@ -107,6 +113,7 @@ struct BadCase {
   std::size_t line;
   std::string token;
   std::vector<Date> dates;  // kept from before the bad token
+  bool cut = false;         // the token is longer than its shown part
 };
 
 const std::vector<BadCase> badCases = {
@@ -119,7 +126,8 @@ const std::vector<BadCase> badCases = {
      LoadStatus::outOfRange,
      1,
      "-000000000000000000000000000000000000000",
-     {}},
+     {},
+     true},
     {"12:30\n", LoadStatus::notInteger, 1, "12:30", {}},
     {"1/1/2000\n", LoadStatus::notInteger, 1, "1/1/2000", {}},
     {"0000000000000000000001:\n", LoadStatus::notInteger, 1, "0000000000000000000001:", {}},
@@ -131,8 +139,17 @@ const std::vector<BadCase> badCases = {
     {"+-5", LoadStatus::notInteger, 1, "+-5", {}},
     {"99999999999x", LoadStatus::notInteger, 1, "99999999999x", {}},
     {"845794\n\x1b[2J\0\n"s, LoadStatus::notInteger, 2, "\x1b[2J\0"s, {christmas}},
-    {"5 " + std::string(100, 'a'), LoadStatus::notInteger, 1, std::string(40, 'a'), {{0, 0, 5}}},
-    {std::string(60, '9') + "\n5", LoadStatus::outOfRange, 1, std::string(40, '9'), {}},
+    {"5 " + std::string(100, 'a'),
+     LoadStatus::notInteger,
+     1,
+     std::string(40, 'a'),
+     {{0, 0, 5}},
+     true},
+    {std::string(60, '9') + "\n5", LoadStatus::outOfRange, 1, std::string(40, '9'), {}, true},
+    {std::string(39, 'a') + "b", LoadStatus::notInteger, 1, std::string(39, 'a') + "b", {}},
+    {std::string(39, 'a') + "b\n", LoadStatus::notInteger, 1, std::string(39, 'a') + "b", {}},
+    {std::string(40, 'a') + "b", LoadStatus::notInteger, 1, std::string(40, 'a'), {}, true},
+    {std::string(50, '0') + "1x", LoadStatus::notInteger, 1, std::string(40, '0'), {}, true},
 };
 
 TEST(Loader, StopsAtTheFirstBadTokenKeepingWhatCameBefore) {
@@ -142,6 +159,7 @@ TEST(Loader, StopsAtTheFirstBadTokenKeepingWhatCameBefore) {
     EXPECT_EQ(got.status, c.status);
     EXPECT_EQ(got.line, c.line);
     EXPECT_EQ(got.token, c.token);
+    EXPECT_EQ(got.cut, c.cut);
     EXPECT_EQ(got.dates, c.dates);
   }
 }
@@ -176,6 +194,7 @@ TEST(Loader, ReadsHugeTokensInBoundedMemory) {
   EXPECT_EQ(huge.status, LoadStatus::outOfRange);
   EXPECT_EQ(huge.line, 2u);
   EXPECT_EQ(huge.token, std::string(40, '0'));
+  EXPECT_TRUE(huge.cut);
   EXPECT_EQ(huge.dates, std::vector<Date>{newYear});
 }
 

@@ -39,6 +39,13 @@ TEST(Datelist, ListsDatesAndReportsBadFiles) {
       {"\n\n99999999999", "", "datelist: fechas.txt:3: out of range: \"99999999999\"\n", 1},
       {"36816\n\x1b]0;owned\x07\0\xff\n"s, "1/1/2000\n",
        "datelist: fechas.txt:2: not an integer: \"\\x1b]0;owned\\x07\\x00\\xff\"\n", 1},
+      // Quotes and backslashes are escaped, and a cut token is marked.
+      {"a\"b\\x41", "", "datelist: fechas.txt:1: not an integer: \"a\\\"b\\\\x41\"\n", 1},
+      {std::string(50, '0') + "1x", "",
+       "datelist: fechas.txt:1: not an integer: \"" + std::string(40, '0') + "\"...\n", 1},
+      // The whole file is read and checked, also past a year 0.
+      {"845794\n0\n12abc", "25/12/2018\n", "datelist: fechas.txt:3: not an integer: \"12abc\"\n",
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file.value_or("(no file)"));

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "temp_dir.hpp"
@@ -23,10 +24,15 @@ struct ProgramRun {
   long peakKiB;  // the program's peak resident memory
 };
 
-// addressSpace, when not 0, limits the program's address space in bytes.
+// Limits on the program's resources, in bytes; 0 leaves one as it is.
+struct ProgramLimits {
+  rlim_t addressSpace = 0;
+  rlim_t stack = 0;
+};
+
 inline ProgramRun runProgram(const std::string& program, const std::filesystem::path& workDir,
                              std::vector<std::string> args = {}, const std::string& outPath = "",
-                             rlim_t addressSpace = 0) {
+                             ProgramLimits limits = {}) {
   TempDir capture;
   const std::string out = outPath.empty() ? (capture.path / "out").string() : outPath;
   const std::string err = (capture.path / "err").string();
@@ -42,8 +48,11 @@ inline ProgramRun runProgram(const std::string& program, const std::filesystem::
         ::chdir(workDir.c_str()) != 0) {
       ::_exit(126);
     }
-    const rlimit limit{addressSpace, addressSpace};
-    if (addressSpace != 0 && ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+    for (const auto& [resource, bytes] :
+         {std::pair{RLIMIT_AS, limits.addressSpace}, std::pair{RLIMIT_STACK, limits.stack}}) {
+      const rlimit limit{bytes, bytes};
+      if (bytes != 0 && ::setrlimit(resource, &limit) != 0) ::_exit(126);
+    }
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }

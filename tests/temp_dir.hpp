@@ -11,6 +11,11 @@
 
 #include <stdlib.h>
 
+inline void writeFile(const std::filesystem::path& file, std::string_view bytes) {
+  std::ofstream(file, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
 struct TempDir {
   std::filesystem::path path;
 
@@ -30,8 +35,7 @@ struct TempDir {
 
   std::filesystem::path write(const std::string& name, std::string_view bytes) const {
     const auto file = path / name;
-    std::ofstream(file, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    writeFile(file, bytes);
     return file;
   }
 };

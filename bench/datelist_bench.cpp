@@ -29,8 +29,9 @@
 #include <string>
 #include <vector>
 
-#include "datefile.hpp"
-#include "stdio_reference.hpp"
+#include "datelist/datefile.hpp"
+#include "datelist/datetext.hpp"
+#include "tests/support/stdio_reference.hpp"
 
 namespace {
 
@@ -61,8 +62,8 @@ DateFile writeDateFile(const fs::path& dir, std::size_t lines) {
 }
 
 void setCounters(benchmark::State& state, const DateFile& file) {
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * file.lines));
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file.bytes));
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(file.lines));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(file.bytes));
 }
 
 void loadProject(benchmark::State& state, const DateFile& file) {

@@ -1,5 +1,5 @@
 // The reference program: the C stdio listing of fechas.txt.
-#include "stdio_reference.hpp"
+#include "tests/support/stdio_reference.hpp"
 
 int main() {
   Date* dates = stdioLoad("fechas.txt");

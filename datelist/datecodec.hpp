@@ -16,7 +16,6 @@
 // every operation is defined for every argument.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 using PackedDate = std::int32_t;
@@ -29,20 +28,31 @@ struct Date {
   friend constexpr bool operator==(Date, Date) noexcept = default;
 };
 
-inline constexpr std::int32_t maxDay = 31;
-inline constexpr std::int32_t maxMonth = 15;
-inline constexpr std::int32_t maxYear = 2047;
-
 namespace datecodec_detail {
 
-inline constexpr unsigned dayShift = 15;
-inline constexpr unsigned monthShift = 11;
-inline constexpr std::uint32_t dayMask = 0x1F;
-inline constexpr std::uint32_t monthMask = 0xF;
-inline constexpr std::uint32_t yearMask = 0x7FF;
-inline constexpr std::uint32_t dayClear = 0xFFF07FFF;
-inline constexpr std::uint32_t monthClear = 0xFFFF87FF;
-inline constexpr std::uint32_t yearClear = 0xFFFFF800;
+// A bit field of the word: its first bit and its width. The masks and the
+// largest value follow from these two numbers.
+struct Field {
+  unsigned shift;
+  unsigned width;
+};
+
+inline constexpr Field dayField{15, 5};
+inline constexpr Field monthField{11, 4};
+inline constexpr Field yearField{0, 11};
+
+// The field's bits, shifted down to bit 0.
+constexpr std::uint32_t fieldMask(Field f) noexcept {
+  return (std::uint32_t{1} << f.width) - 1;
+}
+// The word with the field's bits zero.
+constexpr std::uint32_t clearMask(Field f) noexcept {
+  return ~(fieldMask(f) << f.shift);
+}
+
+static_assert(fieldMask(dayField) == 0x1F && clearMask(dayField) == 0xFFF07FFF);
+static_assert(fieldMask(monthField) == 0xF && clearMask(monthField) == 0xFFFF87FF);
+static_assert(fieldMask(yearField) == 0x7FF && clearMask(yearField) == 0xFFFFF800);
 
 constexpr std::uint32_t bits(std::int32_t v) noexcept {
   return static_cast<std::uint32_t>(v);
@@ -51,45 +61,59 @@ constexpr std::int32_t toSigned(std::uint32_t u) noexcept {
   return static_cast<std::int32_t>(u);
 }
 
+constexpr std::int32_t getField(PackedDate w, Field f) noexcept {
+  return toSigned((bits(w) >> f.shift) & fieldMask(f));
+}
+// The value shifted up to the field, not masked: what does not fit spills
+// into the bits above.
+constexpr std::uint32_t placed(std::int32_t value, Field f) noexcept {
+  return bits(value) << f.shift;
+}
+constexpr PackedDate setField(PackedDate w, Field f, std::int32_t value) noexcept {
+  return toSigned((bits(w) & clearMask(f)) | placed(value, f));
+}
+
 }  // namespace datecodec_detail
 
+inline constexpr std::int32_t maxDay = datecodec_detail::fieldMask(datecodec_detail::dayField);
+inline constexpr std::int32_t maxMonth = datecodec_detail::fieldMask(datecodec_detail::monthField);
+inline constexpr std::int32_t maxYear = datecodec_detail::fieldMask(datecodec_detail::yearField);
+static_assert(maxDay == 31 && maxMonth == 15 && maxYear == 2047);
+
 constexpr std::int32_t getDay(PackedDate w) noexcept {
-  using namespace datecodec_detail;
-  return toSigned((bits(w) >> dayShift) & dayMask);
+  return datecodec_detail::getField(w, datecodec_detail::dayField);
 }
 
 constexpr std::int32_t getMonth(PackedDate w) noexcept {
-  using namespace datecodec_detail;
-  return toSigned((bits(w) >> monthShift) & monthMask);
+  return datecodec_detail::getField(w, datecodec_detail::monthField);
 }
 
 constexpr std::int32_t getYear(PackedDate w) noexcept {
-  using namespace datecodec_detail;
-  return toSigned(bits(w) & yearMask);
+  return datecodec_detail::getField(w, datecodec_detail::yearField);
 }
 
 constexpr Date unpackDate(PackedDate w) noexcept {
   return {getDay(w), getMonth(w), getYear(w)};
 }
 
-constexpr PackedDate packDate(Date d) noexcept {
-  using namespace datecodec_detail;
-  return toSigned((bits(d.day) << dayShift) | (bits(d.month) << monthShift) | bits(d.year));
-}
-
 constexpr PackedDate setDay(PackedDate w, std::int32_t day) noexcept {
-  using namespace datecodec_detail;
-  return toSigned((bits(w) & dayClear) | (bits(day) << dayShift));
+  return datecodec_detail::setField(w, datecodec_detail::dayField, day);
 }
 
 constexpr PackedDate setMonth(PackedDate w, std::int32_t month) noexcept {
-  using namespace datecodec_detail;
-  return toSigned((bits(w) & monthClear) | (bits(month) << monthShift));
+  return datecodec_detail::setField(w, datecodec_detail::monthField, month);
 }
 
 constexpr PackedDate setYear(PackedDate w, std::int32_t year) noexcept {
+  return datecodec_detail::setField(w, datecodec_detail::yearField, year);
+}
+
+// Each field shifted up and ORed in whole: a wide field's spilled bits
+// stay set, as they do in the setters.
+constexpr PackedDate packDate(Date d) noexcept {
   using namespace datecodec_detail;
-  return toSigned((bits(w) & yearClear) | bits(year));
+  return toSigned(placed(d.day, dayField) | placed(d.month, monthField) |
+                  placed(d.year, yearField));
 }
 
 // True when every field fits its bit field, so that packDate() stores this
@@ -98,102 +122,3 @@ constexpr bool fieldsInRange(Date d) noexcept {
   return d.day >= 0 && d.day <= maxDay && d.month >= 0 && d.month <= maxMonth && d.year >= 0 &&
          d.year <= maxYear;
 }
-
-// Longest text formatDate() writes: "-2147483648/-2147483648/-2147483648\n".
-inline constexpr std::size_t maxDateText = 3 * 11 + 3;
-
-namespace datecodec_detail {
-
-// Writes v in decimal, with a minus sign if negative, and returns the end.
-constexpr char* writeDecimal(char* out, std::int32_t v) noexcept {
-  std::uint32_t magnitude = bits(v);
-  if (v < 0) {
-    *out++ = '-';
-    magnitude = 0u - magnitude;
-  }
-  char digits[10] = {};
-  std::size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  while (n != 0) *out++ = digits[--n];
-  return out;
-}
-
-// Texts for the in-range fields, padded to eight bytes so that one
-// fixed-size copy places each; the last byte holds the text's length.
-struct FieldText {
-  char bytes[8];
-};
-
-template <std::size_t N>
-struct FieldTable {
-  FieldText entries[N];
-};
-
-constexpr void setLength(FieldText& text, const char* end) noexcept {
-  text.bytes[7] = static_cast<char>(end - text.bytes);
-}
-
-// "day/month/" for every day and month, at day * 16 + month.
-constexpr FieldTable<(maxDay + 1) * (maxMonth + 1)> makeDayMonthTable() noexcept {
-  FieldTable<(maxDay + 1) * (maxMonth + 1)> table{};
-  for (std::int32_t day = 0; day <= maxDay; ++day) {
-    for (std::int32_t month = 0; month <= maxMonth; ++month) {
-      FieldText& text = table.entries[day * (maxMonth + 1) + month];
-      char* end = writeDecimal(text.bytes, day);
-      *end++ = '/';
-      end = writeDecimal(end, month);
-      *end++ = '/';
-      setLength(text, end);
-    }
-  }
-  return table;
-}
-
-// "year\n" for every year.
-constexpr FieldTable<maxYear + 1> makeYearTable() noexcept {
-  FieldTable<maxYear + 1> table{};
-  for (std::int32_t year = 0; year <= maxYear; ++year) {
-    FieldText& text = table.entries[year];
-    char* end = writeDecimal(text.bytes, year);
-    *end++ = '\n';
-    setLength(text, end);
-  }
-  return table;
-}
-
-inline constexpr auto dayMonthText = makeDayMonthTable();
-inline constexpr auto yearText = makeYearTable();
-
-constexpr char* placeField(char* out, const FieldText& text) noexcept {
-  // A plain loop over a fixed count compiles to one 8-byte move; the bytes
-  // past the text are overwritten by the next field or ignored.
-  for (std::size_t i = 0; i < 8; ++i) out[i] = text.bytes[i];
-  return out + text.bytes[7];
-}
-
-}  // namespace datecodec_detail
-
-// Writes the date as "day/month/year\n" in plain decimal, exactly as
-// printf("%d/%d/%d\n") would, and returns the end of the text. The caller
-// provides maxDateText + 8 bytes of room: an in-range date is placed with
-// fixed 8-byte copies that may write scratch bytes past its end.
-constexpr char* formatDate(char* out, Date d) noexcept {
-  using namespace datecodec_detail;
-  if (fieldsInRange(d)) {
-    out = placeField(out, dayMonthText.entries[d.day * (maxMonth + 1) + d.month]);
-    return placeField(out, yearText.entries[d.year]);
-  }
-  out = writeDecimal(out, d.day);
-  *out++ = '/';
-  out = writeDecimal(out, d.month);
-  *out++ = '/';
-  out = writeDecimal(out, d.year);
-  *out++ = '\n';
-  return out;
-}
-
-// Room a caller of formatDate() must provide.
-inline constexpr std::size_t formatDateRoom = maxDateText + 8;

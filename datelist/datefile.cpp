@@ -1,324 +1,18 @@
-#include "datefile.hpp"
+#include "datelist/datefile.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <bit>
 #include <cerrno>
-#include <cstdint>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <limits>
 
-namespace {
-
-// White space as the C locale's isspace() has it.
-constexpr bool isSpace(unsigned char c) noexcept {
-  return c == ' ' || static_cast<unsigned char>(c - '\t') < 5;
-}
-
-constexpr bool isDigit(unsigned char c) noexcept {
-  return static_cast<unsigned char>(c - '0') < 10;
-}
-
-// Magnitude of the most negative signed 32-bit value; one less is the most
-// positive. The magnitude of a token stops growing once it passes this.
-constexpr unsigned long long magnitudeLimit = 2147483648ull;
-
-// Whether a token's sign and magnitude make a signed 32-bit value.
-constexpr bool fitsWord(bool negative, unsigned long long magnitude) noexcept {
-  return magnitude <= magnitudeLimit - (negative ? 0 : 1);
-}
-
-// The record of a value that fits, decoded from its two's-complement word.
-constexpr Date decode(bool negative, unsigned long long magnitude) noexcept {
-  const auto word = static_cast<std::uint32_t>(magnitude);
-  return unpackDate(static_cast<PackedDate>(negative ? 0u - word : word));
-}
-
-constexpr std::size_t firstCapacity = 256;
-
-bool stopParsing(DateParser& p, LoadStatus status, int error) noexcept {
-  p.failure.status = status;
-  p.failure.error = error;
-  p.inToken = false;
-  return false;
-}
-
-// Makes room for at least `needed` records in all. The block doubles, so
-// that loading n values costs O(log n) resizes; where that much memory
-// cannot be had, it tries ever smaller steps down to just what is needed.
-bool reserve(DateParser& p, std::size_t needed) noexcept {
-  if (p.capacity >= needed) return true;
-  constexpr std::size_t maxRecords = std::numeric_limits<std::size_t>::max() / sizeof(Date);
-  const std::size_t least = needed - p.capacity;
-  std::size_t step = p.capacity < firstCapacity ? firstCapacity : p.capacity;
-  if (step < least) step = least;
-  for (; step >= least; step /= 2) {
-    const std::size_t target = p.capacity + step;
-    if (target > maxRecords) continue;
-    if (void* block = std::realloc(p.dates, target * sizeof(Date))) {
-      p.dates = static_cast<Date*>(block);
-      p.capacity = target;
-      return true;
-    }
-  }
-  return stopParsing(p, LoadStatus::outOfMemory, ENOMEM);
-}
-
-// Makes room on the common path for the next record and the terminator:
-// grows the block if needed, then has the kernel map in the next stretch of
-// it in one call, rather than taking one page fault per 4 KiB as the
-// records fill it (that alone took a third of the time of a large load).
-// Returns how many records may be written before asking again, or 0 when
-// the memory cannot be had.
-std::size_t makeRoom(DateParser& p) noexcept {
-  if (!reserve(p, p.count + 2)) return 0;
-  constexpr std::size_t stretch = (2u << 20) / sizeof(Date);
-  std::size_t end = p.count + stretch;
-  if (end > p.capacity) end = p.capacity;
-#ifdef MADV_POPULATE_WRITE
-  // A hint only: where the kernel declines, the pages fault in as used.
-  constexpr std::uintptr_t page = 4096;
-  const auto first = reinterpret_cast<std::uintptr_t>(p.dates + p.count) & ~(page - 1);
-  const auto last = reinterpret_cast<std::uintptr_t>(p.dates + end) & ~(page - 1);
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#endif
-  p.mapped = end;
-  return end - p.count;
-}
-
-// Stores one record, keeping a spare record for the terminator.
-bool store(DateParser& p, Date date) noexcept {
-  if (p.capacity - p.count < 2 && !reserve(p, p.count + 2)) return false;
-  p.dates[p.count++] = date;
-  return true;
-}
-
-void startToken(DateParser& p) noexcept {
-  p.inToken = true;
-  p.negative = false;
-  p.sawDigit = false;
-  p.malformed = false;
-  p.magnitude = 0;
-  p.tokenLine = p.line + 1;
-  p.tokenSize = 0;
-  p.tokenCut = false;
-}
-
-bool rejectToken(DateParser& p, LoadStatus status) noexcept {
-  p.failure.line = p.tokenLine;
-  p.failure.tokenSize = p.tokenSize;
-  p.failure.tokenCut = p.tokenCut;
-  for (std::size_t i = 0; i < p.tokenSize; ++i) p.failure.token[i] = p.token[i];
-  return stopParsing(p, status, 0);
-}
-
-bool endToken(DateParser& p) noexcept {
-  p.inToken = false;
-  if (p.malformed || !p.sawDigit) return rejectToken(p, LoadStatus::notInteger);
-  if (!fitsWord(p.negative, p.magnitude)) return rejectToken(p, LoadStatus::outOfRange);
-  return store(p, decode(p.negative, p.magnitude));
-}
-
-// Goes on with the token in progress, one byte at a time, up to the white
-// space that ends it or the end of the piece. A token known to be bad stops
-// as soon as the bytes that the report shows are kept and one more byte
-// shows that they are not all of it. Returns where it
-// stopped; the parser's status tells whether parsing goes on.
-const char* continueToken(DateParser& p, const char* at, const char* end) noexcept {
-  for (; at != end; ++at) {
-    const auto c = static_cast<unsigned char>(*at);
-    if (isSpace(c)) {
-      endToken(p);
-      return at;
-    }
-    const bool first = p.tokenSize == 0;
-    if (p.tokenSize < maxTokenText) {
-      p.token[p.tokenSize++] = static_cast<char>(c);
-    } else {
-      p.tokenCut = true;
-    }
-    if (isDigit(c)) {
-      p.sawDigit = true;
-      if (p.magnitude <= magnitudeLimit) p.magnitude = p.magnitude * 10 + (c - '0');
-    } else if (first && (c == '+' || c == '-')) {
-      p.negative = c == '-';
-    } else {
-      p.malformed = true;
-    }
-    if (p.malformed && p.tokenCut) {
-      endToken(p);
-      return at + 1;
-    }
-  }
-  return at;
-}
-
-// Parsing works on blocks followed by this byte, which is neither white
-// space nor a digit, so that the common path needs no bounds checks: every
-// loop over white space or digits stops at it. Digits are read eight bytes
-// at a time, so the sentinel is followed by seven more bytes of padding.
-constexpr char sentinel = '\0';
-constexpr std::size_t blockSize = 128 * 1024;
-constexpr std::size_t blockPadding = 8;
-
-// Ends the block's text at size with the sentinel and the padding.
-void seal(char* block, std::size_t size) noexcept {
-  std::memset(block + size, sentinel, blockPadding);
-}
-
-// Reads the run of decimal digits at `at`, up to eight of them, into
-// value, and returns how many it read. The eight bytes from `at` must be
-// readable. The digits are taken eight bytes at a time: one subtraction
-// turns every digit byte into its value, a mask finds the first byte that
-// is not a digit, and three multiplications combine the digits before it.
-// Bytes after the first non-digit do not affect the result.
-unsigned readDigits(const char* at, std::uint64_t& value) noexcept {
-  // Byte i of the text as byte i of the word, counting from the low end,
-  // whatever the machine's byte order; compilers make this one load.
-  std::uint64_t bytes = 0;
-  for (unsigned i = 0; i < 8; ++i) {
-    bytes |= std::uint64_t{static_cast<unsigned char>(at[i])} << (8 * i);
-  }
-  // Byte i becomes its digit's value, 0 to 9, if it is a
-  // digit. A borrow can only leave a byte that is not a digit and reach the
-  // bytes after it.
-  const std::uint64_t digits = bytes - 0x3030303030303030u;
-  // The top bit of a byte is set where its value is 10 or more.
-  const std::uint64_t nonDigits = (digits | (digits + 0x7676767676767676u)) & 0x8080808080808080u;
-  const unsigned n = nonDigits == 0 ? 8 : static_cast<unsigned>(std::countr_zero(nonDigits)) / 8;
-  if (n == 0) return 0;
-  // Move the n digits to the top bytes; the bytes below them are zero, as
-  // leading zeros. Then combine pairs, quads and the two halves.
-  std::uint64_t v = digits << (8 * (8 - n));
-  v = v * 10 + (v >> 8);
-  v = (((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
-       (((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
-      32;
-  value = v;
-  return n;
-}
-
-// Takes the values of the common form, an optional sign and one to ten
-// digits followed by white space within this block, with the parser's
-// counters held in locals. Returns at the first token of any other form (or
-// out of range) for the byte-by-byte path, or at the end of the block.
-const char* scanPlainValues(DateParser& p, const char* at, const char* const end) noexcept {
-  Date* dates = p.dates;
-  std::size_t count = p.count;
-  std::size_t spare = p.mapped > p.count ? p.mapped - p.count : 0;
-  std::size_t line = p.line;
-  for (;;) {
-    unsigned char c;
-    while (isSpace(c = static_cast<unsigned char>(*at))) {
-      line += c == '\n';
-      ++at;
-    }
-    if (at == end) break;
-    const char* const token = at;
-    const bool negative = c == '-';
-    if (negative || c == '+') ++at;
-    const char* const digits = at;
-    std::uint64_t magnitude = 0;
-    const unsigned leading = readDigits(at, magnitude);
-    at += leading;
-    bool plain = leading != 0;
-    if (leading == 8) {
-      // Up to seven digits always fit; a longer run may not. It wraps
-      // harmlessly when very long, and is then left to the byte-by-byte path.
-      for (unsigned d; (d = static_cast<unsigned char>(*at) - 0x30u) <= 9; ++at) {
-        magnitude = magnitude * 10 + d;
-      }
-      plain = at - digits <= 10 && fitsWord(negative, magnitude);
-    }
-    if (!plain || !isSpace(static_cast<unsigned char>(*at))) {
-      at = token;
-      break;
-    }
-    if (spare < 2) {
-      p.count = count;
-      spare = makeRoom(p);
-      if (spare == 0) break;
-      dates = p.dates;
-    }
-    dates[count++] = decode(negative, magnitude);
-    --spare;
-  }
-  p.count = count;
-  p.line = line;
-  return at;
-}
-
-// Parses one block, sealed at end.
-bool scanBlock(DateParser& p, const char* at, const char* const end) noexcept {
-  if (p.failure.status == LoadStatus::ok && p.inToken) at = continueToken(p, at, end);
-  while (p.failure.status == LoadStatus::ok) {
-    at = scanPlainValues(p, at, end);
-    if (at == end || p.failure.status != LoadStatus::ok) break;
-    // Anything else (leading zeros, a stray byte, a token cut by the end of
-    // the block) goes byte by byte from the token's start.
-    startToken(p);
-    at = continueToken(p, at, end);
-  }
-  return p.failure.status == LoadStatus::ok;
-}
-
-}  // namespace
-
-bool feedDates(DateParser& p, const char* text, std::size_t size) noexcept {
-  // The block lives on the heap, so that a small stack is enough.
-  const std::size_t room = size < blockSize ? size : blockSize;
-  char* const block = size == 0 ? nullptr : static_cast<char*>(std::malloc(room + blockPadding));
-  if (size != 0 && block == nullptr) return stopParsing(p, LoadStatus::outOfMemory, ENOMEM);
-  while (size != 0 && p.failure.status == LoadStatus::ok) {
-    const std::size_t n = size < room ? size : room;
-    std::memcpy(block, text, n);
-    seal(block, n);
-    scanBlock(p, block, block + n);
-    text += n;
-    size -= n;
-  }
-  std::free(block);
-  return p.failure.status == LoadStatus::ok;
-}
-
-LoadResult finishDates(DateParser& p, Date** dates) noexcept {
-  if (p.failure.status == LoadStatus::ok && p.inToken) endToken(p);
-  // The spare record for the terminator exists whenever a block does; an
-  // empty text still needs one.
-  if (p.capacity < p.count + 1 && !reserve(p, p.count + 1)) {
-    std::free(p.dates);
-    p.dates = nullptr;
-    p.count = 0;
-  }
-  if (p.dates != nullptr) {
-    p.dates[p.count] = Date{0, 0, 0};
-    if (p.capacity > p.count + 1) {
-      // Give back the unused tail of the last growth; keep the block if the
-      // heap cannot shrink it.
-      if (void* shrunk = std::realloc(p.dates, (p.count + 1) * sizeof(Date))) {
-        p.dates = static_cast<Date*>(shrunk);
-      }
-    }
-  }
-  *dates = p.dates;
-  LoadResult result = p.failure;
-  result.count = p.count;
-  p = DateParser{};
-  return result;
-}
-
-LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept {
-  DateParser parser{};
-  feedDates(parser, text, size);
-  return finishDates(parser, dates);
-}
+#include "datelist/dateparse.hpp"
+#include "datelist/fdio.hpp"
 
 namespace {
 
@@ -328,58 +22,6 @@ void lockFile(int fd, int operation) noexcept {
   while (::flock(fd, operation) != 0 && errno == EINTR) {
   }
 }
-
-}  // namespace
-
-LoadResult loadDates(Date** dates, const char* path) noexcept {
-  DateParser parser{};
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    const int error = errno;
-    LoadResult result = finishDates(parser, dates);
-    if (result.status == LoadStatus::ok) {
-      result.status = LoadStatus::cannotOpen;
-      result.error = error;
-    }
-    return result;
-  }
-  // Appenders hold the exclusive lock while they write, so under the shared
-  // one every line they wrote is whole. Closing the file releases it.
-  lockFile(fd, LOCK_SH);
-  // The file's blocks are parsed where they are read, with no copy, in a
-  // block on the heap rather than the stack.
-  char* const block = static_cast<char*>(std::malloc(blockSize + blockPadding));
-  if (block == nullptr) stopParsing(parser, LoadStatus::outOfMemory, ENOMEM);
-  while (block != nullptr) {
-    const ssize_t n = ::read(fd, block, blockSize);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      stopParsing(parser, LoadStatus::readError, errno);
-      break;
-    }
-    if (n == 0) break;
-    seal(block, static_cast<std::size_t>(n));
-    if (!scanBlock(parser, block, block + n)) break;
-  }
-  std::free(block);
-  ::close(fd);
-  return finishDates(parser, dates);
-}
-
-int writeAll(int fd, const char* data, std::size_t size) noexcept {
-  while (size != 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return 0;
-}
-
-namespace {
 
 // Whether the last of the `size` bytes of the regular file open on fd is a
 // line feed. The descriptor is open for writing only, so the byte is read
@@ -421,7 +63,7 @@ int appendLine(int fd, PackedDate word) noexcept {
   char line[16];
   char* at = line;
   if (regular && info.st_size > 0 && !endsWithLineFeed(fd, info.st_size)) *at++ = '\n';
-  at = datecodec_detail::writeDecimal(at, word);
+  at = std::to_chars(at, line + sizeof line, word).ptr;
   *at++ = '\n';
   const auto size = static_cast<std::size_t>(at - line);
 
@@ -437,6 +79,44 @@ int appendLine(int fd, PackedDate word) noexcept {
 
 }  // namespace
 
+LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept {
+  DateParser parser{};
+  feedDates(parser, text, size);
+  return finishDates(parser, dates);
+}
+
+LoadResult loadDates(Date** dates, const char* path) noexcept {
+  DateParser parser{};
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    const int error = errno;
+    LoadResult result = finishDates(parser, dates);
+    if (result.status == LoadStatus::ok) {
+      result.status = LoadStatus::cannotOpen;
+      result.error = error;
+    }
+    return result;
+  }
+  // Appenders hold the exclusive lock while they write, so under the shared
+  // one every line they wrote is whole. Closing the file releases it.
+  lockFile(fd, LOCK_SH);
+  // The file's blocks are parsed where they are read, with no copy, in a
+  // block on the heap rather than the stack.
+  char* const block = static_cast<char*>(std::malloc(blockSize + blockPadding));
+  if (block == nullptr) stopDates(parser, LoadStatus::outOfMemory, ENOMEM);
+  while (block != nullptr) {
+    const ssize_t n = readSome(fd, block, blockSize);
+    if (n < 0) {
+      stopDates(parser, LoadStatus::readError, errno);
+      break;
+    }
+    if (n == 0 || !feedBlock(parser, block, static_cast<std::size_t>(n))) break;
+  }
+  std::free(block);
+  ::close(fd);
+  return finishDates(parser, dates);
+}
+
 int appendDate(Date date, const char* path) noexcept {
   if (!fieldsInRange(date)) return ERANGE;
   // Opened for writing only and without waiting, so that a FIFO with no
@@ -448,15 +128,4 @@ int appendDate(Date date, const char* path) noexcept {
   // Closing releases the lock.
   if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
   return error;
-}
-
-std::size_t formatDates(const Date** next, char* out, std::size_t room) noexcept {
-  const Date* d = *next;
-  char* at = out;
-  if (room >= formatDateRoom) {
-    const char* const last = out + (room - formatDateRoom);
-    for (; d->year != 0 && at <= last; ++d) at = formatDate(at, *d);
-  }
-  *next = d;
-  return static_cast<std::size_t>(at - out);
 }

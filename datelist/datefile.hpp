@@ -10,31 +10,8 @@
 
 #include <cstddef>
 
-#include "datecodec.hpp"
-
-enum class LoadStatus : unsigned char {
-  ok,
-  cannotOpen,   // error holds the errno of opening the file
-  readError,    // error holds the errno of the failed read
-  notInteger,   // a token that is not a sign and digits; see line and token
-  outOfRange,   // a whole integer outside the signed 32-bit range
-  outOfMemory,  // the block could not grow; error holds ENOMEM
-};
-
-inline constexpr std::size_t maxTokenText = 40;
-
-// Outcome of a load. Callers that only want the dates may ignore it: the
-// array is terminated whatever the outcome, and holds every value read before
-// the load stopped.
-struct LoadResult {
-  LoadStatus status;
-  int error;                 // errno, for cannotOpen, readError and outOfMemory
-  std::size_t count;         // records in the array before the terminator
-  std::size_t line;          // line of the bad token, counting from 1
-  std::size_t tokenSize;     // bytes of the bad token kept in token
-  bool tokenCut;             // the bad token is longer than the bytes kept
-  char token[maxTokenText];  // the bad token's first bytes, as they stand in the file
-};
+#include "datelist/datecodec.hpp"
+#include "datelist/loadresult.hpp"
 
 // Loads the date file at path into a new block of Date records and stores
 // its address in *dates (the previous value is overwritten, not released).
@@ -49,35 +26,6 @@ LoadResult loadDates(Date** dates, const char* path) noexcept;
 // The loader's parsing on a text already in memory: the same records and the
 // same outcome as loading a file with these bytes.
 LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept;
-
-// Streaming form of the parsing, for text that arrives in pieces: a token
-// may run across any number of pieces, and memory stays bounded whatever
-// its length. Start with a value-initialised DateParser, feed the pieces in
-// order while feedDates returns true, then call finishDates once; it hands
-// over the terminated array and the outcome. A parser that is not finished
-// holds its block: finish it, even after a failure elsewhere, to release or
-// take it.
-struct DateParser {
-  Date* dates;
-  std::size_t count;
-  std::size_t capacity;
-  std::size_t mapped;  // records of the block mapped in ahead of use
-  std::size_t line;    // lines completed before the current position
-  LoadResult failure;  // status is not ok once parsing has stopped
-  // The token in progress when the last piece ended inside it.
-  bool inToken;
-  bool negative;
-  bool sawDigit;
-  bool malformed;
-  unsigned long long magnitude;  // saturates just above the signed 32-bit range
-  std::size_t tokenLine;
-  std::size_t tokenSize;
-  bool tokenCut;
-  char token[maxTokenText];
-};
-
-bool feedDates(DateParser& parser, const char* text, std::size_t size) noexcept;
-LoadResult finishDates(DateParser& parser, Date** dates) noexcept;
 
 // Appends the date to the date file at path as one line "%d\n" of its packed
 // word, creating the file if needed. Returns 0 on success, ERANGE without
@@ -96,14 +44,3 @@ LoadResult finishDates(DateParser& parser, Date** dates) noexcept;
 //   (RLIMIT_FSIZE) is refused with EFBIG before it starts.
 // - A FIFO that no process reads is refused with ENXIO.
 int appendDate(Date date, const char* path) noexcept;
-
-// Writes all of the bytes to the descriptor, going on after a partial
-// write. Returns 0, or the errno of the write that failed.
-int writeAll(int fd, const char* data, std::size_t size) noexcept;
-
-// Writes the listing text of the array, one "day/month/year\n" line per
-// record, from *next up to but not including the first record whose year is
-// 0, into out, stopping early when fewer than formatDateRoom bytes remain.
-// Advances *next past the records written and returns the bytes written.
-// The listing is complete when (*next)->year is 0.
-std::size_t formatDates(const Date** next, char* out, std::size_t room) noexcept;

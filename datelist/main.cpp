@@ -1,92 +1,58 @@
 // datelist: lists the dates of the date file "fechas.txt" in the working
 // directory as day/month/year, one per line, up to the first date whose
-// year is 0.
+// year is 0. The whole file is read and checked; a fault anywhere in it is
+// reported after the listing, with status 1.
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
-#include "datefile.hpp"
+#include "datelist/datefile.hpp"
+#include "datelist/datetext.hpp"
+#include "datelist/fdio.hpp"
 
 namespace {
 
 constexpr char fileName[] = "fechas.txt";
 
-// Builds one diagnostic line and writes it to standard error in one write.
-struct Message {
-  char text[512];
-  std::size_t size;
-};
-
-void add(Message& m, const char* text, std::size_t size) noexcept {
-  if (size > sizeof m.text - m.size) size = sizeof m.text - m.size;
-  std::memcpy(m.text + m.size, text, size);
-  m.size += size;
+// Writes one diagnostic line to standard error in one write.
+template <typename... Args>
+void report(const char* format, Args... args) noexcept {
+  char line[512];
+  const int n = std::snprintf(line, sizeof line, format, args...);
+  if (n > 0) writeAll(STDERR_FILENO, line, n < int{sizeof line} ? std::size_t(n) : sizeof line);
 }
 
-void add(Message& m, const char* text) noexcept {
-  add(m, text, std::strlen(text));
-}
-
-void addNumber(Message& m, std::size_t n) noexcept {
-  char digits[24];
-  std::size_t i = sizeof digits;
-  do {
-    digits[--i] = static_cast<char>('0' + n % 10);
-    n /= 10;
-  } while (n != 0);
-  add(m, digits + i, sizeof digits - i);
-}
-
-// Shows bytes outside printable ASCII as \xHH, so that a file cannot send
-// control sequences to the terminal, and the quote and backslash as \" and
-// \\, so that the quoted text cannot be misread.
-void addEscaped(Message& m, const char* text, std::size_t size) noexcept {
-  constexpr char hex[] = "0123456789abcdef";
+// The token as it can be shown on a terminal: bytes outside printable ASCII
+// as \xHH, and the quote and backslash as \" and \\, so that a file cannot
+// send control sequences and the quoted text cannot be misread.
+void escape(char* out, const char* text, std::size_t size) noexcept {
   for (std::size_t i = 0; i < size; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c == '"' || c == '\\') {
-      const char escape[2] = {'\\', static_cast<char>(c)};
-      add(m, escape, sizeof escape);
+      *out++ = '\\';
+      *out++ = static_cast<char>(c);
     } else if (c >= 0x20 && c < 0x7f) {
-      add(m, text + i, 1);
+      *out++ = static_cast<char>(c);
     } else {
-      const char escape[4] = {'\\', 'x', hex[c >> 4], hex[c & 0xf]};
-      add(m, escape, sizeof escape);
+      out += std::snprintf(out, 5, "\\x%02x", c);
     }
   }
+  *out = '\0';
 }
 
-void report(Message& m) noexcept {
-  add(m, "\n");
-  writeAll(STDERR_FILENO, m.text, m.size);
-}
-
-void reportLoadFailure(const LoadResult& result) noexcept {
-  Message m{};
-  add(m, "datelist: ");
-  add(m, fileName);
-  switch (result.status) {
-    case LoadStatus::ok:
-      return;
-    case LoadStatus::cannotOpen:
-    case LoadStatus::readError:
-    case LoadStatus::outOfMemory:
-      add(m, ": ");
-      add(m, std::strerror(result.error));
-      break;
-    case LoadStatus::notInteger:
-    case LoadStatus::outOfRange:
-      add(m, ":");
-      addNumber(m, result.line);
-      add(m,
-          result.status == LoadStatus::notInteger ? ": not an integer: \"" : ": out of range: \"");
-      addEscaped(m, result.token, result.tokenSize);
-      add(m, result.tokenCut ? "\"..." : "\"");
-      break;
+void reportLoadFailure(const LoadResult& r) noexcept {
+  if (r.status == LoadStatus::notInteger || r.status == LoadStatus::outOfRange) {
+    char token[4 * maxTokenText + 1];
+    escape(token, r.token, r.tokenSize);
+    report("datelist: %s:%zu: %s: \"%s\"%s\n", fileName, r.line,
+           r.status == LoadStatus::notInteger ? "not an integer" : "out of range", token,
+           r.tokenCut ? "..." : "");
+  } else if (r.status != LoadStatus::ok) {
+    report("datelist: %s: %s\n", fileName, std::strerror(r.error));
   }
-  report(m);
 }
 
 // Lists the records up to the first whose year is 0; 0 or the errno of the
@@ -113,12 +79,7 @@ int main() {
   if (writeError == 0 && ::close(STDOUT_FILENO) != 0 && errno != EBADF && errno != EINTR) {
     writeError = errno;
   }
-  if (writeError != 0) {
-    Message m{};
-    add(m, "datelist: write error: ");
-    add(m, std::strerror(writeError));
-    report(m);
-  }
+  if (writeError != 0) report("datelist: write error: %s\n", std::strerror(writeError));
   reportLoadFailure(result);
   return writeError != 0 || result.status != LoadStatus::ok ? 1 : 0;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "datefile.hpp"
+#include "datelist/datefile.hpp"
 
 namespace {
 

@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "datefile.hpp"
+#include "datelist/datefile.hpp"
+#include "datelist/dateparse.hpp"
 
 namespace {
 
@@ -97,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The same text in two pieces, cut at a point that the input chooses.
   std::size_t cut = 0;
-  for (std::uint8_t byte : text) cut = cut * 31 + byte;
+  for (const char byte : text) cut = cut * 31 + static_cast<unsigned char>(byte);
   cut = size == 0 ? 0 : cut % (size + 1);
   DateParser parser{};
   feedDates(parser, text.data(), cut);

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "datecodec.hpp"
+#include "datelist/datecodec.hpp"
 
 namespace {
 
@@ -102,40 +102,6 @@ TEST(Codec, PackSpillsWideFieldsLikeTheSetters) {
   EXPECT_EQ(packDate({0, 0, 2048}), packDate({0, 1, 0}));
   EXPECT_EQ(packDate({-1, 0, 0}), -32768);
   EXPECT_EQ(packDate({0, 0, -1}), -1);
-}
-
-std::string printed(Date d) {
-  char text[64];
-  const int n = std::snprintf(text, sizeof text, "%d/%d/%d\n", d.day, d.month, d.year);
-  return std::string(text, static_cast<std::size_t>(n));
-}
-
-std::string formatted(Date d) {
-  char text[formatDateRoom];
-  return std::string(text, formatDate(text, d));
-}
-
-TEST(Codec, FormatsLikePrintf) {
-  for (std::int32_t day = 0; day <= maxDay; ++day) {
-    for (std::int32_t month = 0; month <= maxMonth; ++month) {
-      for (std::int32_t year = 0; year <= maxYear; ++year) {
-        const Date d{day, month, year};
-        ASSERT_EQ(formatted(d), printed(d));
-      }
-    }
-  }
-  constexpr std::int32_t lowest = std::numeric_limits<std::int32_t>::min();
-  constexpr std::int32_t highest = std::numeric_limits<std::int32_t>::max();
-  for (const Date d : {Date{lowest, lowest, lowest}, Date{highest, -1, 2048}, Date{32, 16, 0},
-                       Date{-5, 3, 1999}, Date{1, 1, 1000000000}}) {
-    EXPECT_EQ(formatted(d), printed(d));
-  }
-  std::mt19937 random(7);
-  for (int i = 0; i < 100000; ++i) {
-    const Date d{static_cast<std::int32_t>(random()), static_cast<std::int32_t>(random()),
-                 static_cast<std::int32_t>(random())};
-    ASSERT_EQ(formatted(d), printed(d));
-  }
 }
 
 }  // namespace

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "datefile.hpp"
-#include "run_program.hpp"
-#include "temp_dir.hpp"
+#include "datelist/datefile.hpp"
+#include "tests/support/run_program.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace {
 
@@ -164,9 +164,10 @@ TEST(Appender, ConcurrentAppendersNeitherTearNorLoseLines) {
   for (std::size_t i = 0; i < r.count; ++i) {
     const Date d = dates[i];
     ASSERT_TRUE(d.day >= 0 && d.day < writers) << i;
-    ASSERT_EQ(d.year, next[d.day]) << i;
+    const auto writer = static_cast<std::size_t>(d.day);
+    ASSERT_EQ(d.year, next[writer]) << i;
     ASSERT_EQ(d.month, d.year % 16) << i;
-    ++next[d.day];
+    ++next[writer];
   }
   std::free(dates);
 }

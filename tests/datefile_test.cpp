@@ -6,8 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "datefile.hpp"
-#include "temp_dir.hpp"
+#include "datelist/datefile.hpp"
+#include "datelist/dateparse.hpp"
+#include "tests/support/temp_dir.hpp"
 
 using namespace std::string_literals;
 
@@ -276,24 +277,6 @@ TEST(Appender, ReportsWhatFailed) {
   EXPECT_EQ(appendDate(newYear, (dir.path / "missing" / "fechas.txt").c_str()), ENOENT);
   EXPECT_EQ(appendDate(newYear, dir.path.c_str()), EISDIR);
   EXPECT_EQ(appendDate(newYear, "/dev/full"), ENOSPC);
-}
-
-TEST(Listing, StopsAtTheFirstYearZeroAndFillsSmallBuffers) {
-  const std::vector<Date> dates = {christmas, {0, 0, 5}, {31, 0, 2}, {1, 1, 0}, newYear, {0, 0, 0}};
-  const std::string want = "25/12/2018\n0/0/5\n31/0/2\n";
-  for (std::size_t room : {formatDateRoom, formatDateRoom + 12, std::size_t{4096}}) {
-    SCOPED_TRACE(room);
-    std::vector<char> buffer(room);
-    std::string text;
-    const Date* next = dates.data();
-    while (next->year != 0) {
-      const std::size_t n = formatDates(&next, buffer.data(), buffer.size());
-      ASSERT_GT(n, 0u);
-      text.append(buffer.data(), n);
-    }
-    EXPECT_EQ(next, dates.data() + 3);
-    EXPECT_EQ(text, want);
-  }
 }
 
 }  // namespace

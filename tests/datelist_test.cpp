@@ -5,10 +5,10 @@
 #include <random>
 #include <string>
 
-#include "datecodec.hpp"
-#include "run_program.hpp"
-#include "stdio_reference.hpp"
-#include "temp_dir.hpp"
+#include "datelist/datecodec.hpp"
+#include "tests/support/run_program.hpp"
+#include "tests/support/stdio_reference.hpp"
+#include "tests/support/temp_dir.hpp"
 
 using namespace std::string_literals;
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "datefile.hpp"
-#include "run_program.hpp"
-#include "temp_dir.hpp"
+#include "datelist/datefile.hpp"
+#include "tests/support/run_program.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace {
 

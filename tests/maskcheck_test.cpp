@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "run_program.hpp"
-#include "temp_dir.hpp"
+#include "tests/support/run_program.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "temp_dir.hpp"
+#include "tests/support/temp_dir.hpp"
 
 struct ProgramRun {
   std::string out;

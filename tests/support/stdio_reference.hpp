@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "datecodec.hpp"
+#include "datelist/datecodec.hpp"
 
 // Reads the date file at path into a terminated array owned by the caller;
 // null if the file cannot be opened or memory runs out.

@@ -1,0 +1,56 @@
+// The date file's parser, from bytes in memory to Date records: internal to
+// the library, for its loader, its tests and its fuzz targets. Users of the
+// date file include datelist/datefile.hpp, whose loadDates() and
+// parseDates() are built on this.
+//
+// Text may arrive in pieces: a token may run across any number of pieces,
+// and memory stays bounded whatever its length. Start with a
+// value-initialised DateParser, feed the pieces in order while the feeding
+// function returns true, then call finishDates once; it hands over the
+// terminated array and the outcome. A parser that is not finished holds its
+// block: finish it, even after a failure elsewhere, to release or take it.
+#pragma once
+
+#include <cstddef>
+
+#include "datelist/datecodec.hpp"
+#include "datelist/loadresult.hpp"
+
+struct DateParser {
+  Date* dates;
+  std::size_t count;
+  std::size_t capacity;
+  std::size_t mapped;  // records of the block mapped in ahead of use
+  std::size_t line;    // lines completed before the current position
+  LoadResult failure;  // status is not ok once parsing has stopped
+  // The token in progress when the last piece ended inside it.
+  bool inToken;
+  bool negative;
+  bool sawDigit;
+  bool malformed;
+  unsigned long long magnitude;  // saturates just above the signed 32-bit range
+  std::size_t tokenLine;
+  std::size_t tokenSize;
+  bool tokenCut;
+  char token[maxTokenText];
+};
+
+// The size of the blocks the loader reads, and the room that must follow
+// the bytes of a block given to feedBlock().
+inline constexpr std::size_t blockSize = 128 * 1024;
+inline constexpr std::size_t blockPadding = 8;
+
+// Parses the size bytes at block, in place: the blockPadding bytes after
+// them must be writable, and are overwritten. Returns whether parsing goes
+// on.
+bool feedBlock(DateParser& parser, char* block, std::size_t size) noexcept;
+
+// Parses a piece of caller memory, through a copy. Returns whether parsing
+// goes on.
+bool feedDates(DateParser& parser, const char* text, std::size_t size) noexcept;
+
+// Stops parsing with a failure found outside the text (a read error, say):
+// status and the errno to report. Returns false.
+bool stopDates(DateParser& parser, LoadStatus status, int error) noexcept;
+
+LoadResult finishDates(DateParser& parser, Date** dates) noexcept;

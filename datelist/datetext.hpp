@@ -1,0 +1,25 @@
+// The listing text of dates: "day/month/year\n" in plain decimal, exactly
+// as printf("%d/%d/%d\n") writes it. Formatting writes into the caller's
+// memory and touches no descriptor.
+#pragma once
+
+#include <cstddef>
+
+#include "datelist/datecodec.hpp"
+
+// Longest text of one date: "-2147483648/-2147483648/-2147483648\n".
+inline constexpr std::size_t maxDateText = 3 * 11 + 3;
+
+// Room a caller of formatDate() must provide: an in-range date is placed
+// with fixed 8-byte copies that may write scratch bytes past its end.
+inline constexpr std::size_t formatDateRoom = maxDateText + 8;
+
+// Writes the date's text at out and returns its end.
+char* formatDate(char* out, Date d) noexcept;
+
+// Writes the listing text of the array, one line per record, from *next up
+// to but not including the first record whose year is 0, into out,
+// stopping early when fewer than formatDateRoom bytes remain. Advances
+// *next past the records written and returns the bytes written. The
+// listing is complete when (*next)->year is 0.
+std::size_t formatDates(const Date** next, char* out, std::size_t room) noexcept;

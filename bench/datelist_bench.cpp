@@ -93,10 +93,11 @@ void listingProject(benchmark::State& state, const DateFile& file) {
   std::vector<char> buffer(256 * 1024);
   for (auto _ : state) {
     Date* dates = nullptr;
-    loadDates(&dates, path.c_str());
+    const LoadResult result = loadDates(&dates, path.c_str());
     const Date* next = dates;
-    while (next->year != 0) {
-      const std::size_t n = formatDates(&next, buffer.data(), buffer.size());
+    const Date* const end = dates + result.count;
+    while (next != end && next->year != 0) {
+      const std::size_t n = formatDates(&next, end, buffer.data(), buffer.size());
       benchmark::DoNotOptimize(n);
       benchmark::ClobberMemory();
     }

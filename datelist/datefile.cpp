@@ -100,6 +100,11 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
   // Appenders hold the exclusive lock while they write, so under the shared
   // one every line they wrote is whole. Closing the file releases it.
   lockFile(fd, LOCK_SH);
+  // A regular file's size bounds its values: the block is sized once.
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    expectBytes(parser, static_cast<std::size_t>(info.st_size));
+  }
   // The file's blocks are parsed where they are read, with no copy, in a
   // block on the heap rather than the stack.
   char* const block = static_cast<char*>(std::malloc(blockSize + blockPadding));

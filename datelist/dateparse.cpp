@@ -1,5 +1,7 @@
 #include "datelist/dateparse.hpp"
 
+#include "datelist/widescan.hpp"
+
 #include <sys/mman.h>
 
 #include <bit>
@@ -37,6 +39,22 @@ constexpr Date decode(bool negative, unsigned long long magnitude) noexcept {
 
 constexpr std::size_t firstCapacity = 256;
 
+// Asks for transparent huge pages for the whole 2 MiB stretches of a large
+// block: its first touch then costs one fault per 2 MiB rather than per
+// 4 KiB. A hint only; the block works the same without.
+void adviseHugePages(void* block, std::size_t size) noexcept {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t huge = 2u << 20;
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (start + huge - 1) & ~(huge - 1);
+  const std::uintptr_t last = (start + size) & ~(huge - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  static_cast<void>(block);
+  static_cast<void>(size);
+#endif
+}
+
 bool stop(DateParser& p, LoadStatus status, int error) noexcept {
   p.failure.status = status;
   p.failure.error = error;
@@ -59,32 +77,18 @@ bool reserve(DateParser& p, std::size_t needed) noexcept {
     if (void* block = std::realloc(p.dates, target * sizeof(Date))) {
       p.dates = static_cast<Date*>(block);
       p.capacity = target;
+      adviseHugePages(p.dates, target * sizeof(Date));
       return true;
     }
   }
   return stop(p, LoadStatus::outOfMemory, ENOMEM);
 }
 
-// Makes room on the common path for the next record and the terminator:
-// grows the block if needed, then has the kernel map in the next stretch of
-// it in one call, rather than taking one page fault per 4 KiB as the
-// records fill it (that alone took a third of the time of a large load).
-// Returns how many records may be written before asking again, or 0 when
-// the memory cannot be had.
-std::size_t makeRoom(DateParser& p) noexcept {
-  if (!reserve(p, p.count + 2)) return 0;
-  constexpr std::size_t stretch = (2u << 20) / sizeof(Date);
-  std::size_t end = p.count + stretch;
-  if (end > p.capacity) end = p.capacity;
-#ifdef MADV_POPULATE_WRITE
-  // A hint only: where the kernel declines, the pages fault in as used.
-  constexpr std::uintptr_t page = 4096;
-  const auto first = reinterpret_cast<std::uintptr_t>(p.dates + p.count) & ~(page - 1);
-  const auto last = reinterpret_cast<std::uintptr_t>(p.dates + end) & ~(page - 1);
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-#endif
-  p.mapped = end;
-  return end - p.count;
+// Makes room before a block of `bytes` for every value it can hold (each
+// takes a byte and a separator), the terminator and the wide scan's
+// scratch, so that the common paths store without checks.
+bool reserveForBlock(DateParser& p, std::size_t bytes) noexcept {
+  return reserve(p, p.count + bytes / 2 + wideScratch + 2);
 }
 
 // Stores one record, keeping a spare record for the terminator.
@@ -195,12 +199,13 @@ unsigned readDigits(const char* at, std::uint64_t& value) noexcept {
 
 // Takes the values of the common form, an optional sign and one to ten
 // digits followed by white space within this block, with the parser's
-// counters held in locals. Returns at the first token of any other form (or
-// out of range) for the byte-by-byte path, or at the end of the block.
-const char* scanPlainValues(DateParser& p, const char* at, const char* const end) noexcept {
-  Date* dates = p.dates;
+// counters held in locals; the block's room is reserved. Returns at the
+// first token of any other form (or out of range) for the byte-by-byte
+// path, at the end of the block, or at the first token past `until`.
+const char* scanPlainValues(DateParser& p, const char* at, const char* const end,
+                            const char* const until) noexcept {
+  Date* const dates = p.dates;
   std::size_t count = p.count;
-  std::size_t spare = p.mapped > p.count ? p.mapped - p.count : 0;
   std::size_t line = p.line;
   for (;;) {
     unsigned char c;
@@ -208,7 +213,7 @@ const char* scanPlainValues(DateParser& p, const char* at, const char* const end
       line += c == '\n';
       ++at;
     }
-    if (at == end) break;
+    if (at == end || at > until) break;
     const char* const token = at;
     const bool negative = c == '-';
     if (negative || c == '+') ++at;
@@ -229,28 +234,39 @@ const char* scanPlainValues(DateParser& p, const char* at, const char* const end
       at = token;
       break;
     }
-    if (spare < 2) {
-      p.count = count;
-      spare = makeRoom(p);
-      if (spare == 0) break;
-      dates = p.dates;
-    }
     dates[count++] = decode(negative, magnitude);
-    --spare;
   }
   p.count = count;
   p.line = line;
   return at;
 }
 
+// How far the plain path goes before it hands back to the wide scan.
+constexpr std::ptrdiff_t handBack = 64;
+
 // Parses one block, sealed at end. Kept out of line: inlined into
 // feedBlock, its loop gets registers that cost two more instructions per
 // value.
 [[gnu::noinline]] bool scanBlock(DateParser& p, const char* at, const char* const end) noexcept {
   if (p.failure.status == LoadStatus::ok && p.inToken) at = continueToken(p, at, end);
+  if (p.failure.status != LoadStatus::ok || !reserveForBlock(p, static_cast<std::size_t>(end - at)))
+    return false;
+  p.path = resolvePath(p.path);
+  const bool wide = p.path == WidePath::wide;
   while (p.failure.status == LoadStatus::ok) {
-    at = scanPlainValues(p, at, end);
-    if (at == end || p.failure.status != LoadStatus::ok) break;
+    if (wide) {
+      const WideScan scan = scanWide(at, end, p.dates + p.count);
+      p.count += scan.count;
+      p.line += scan.lines;
+      at = scan.at;
+    }
+    // What the wide scan leaves (a window with other bytes, a long token,
+    // the block's last bytes) the plain path takes, for a stretch when the
+    // wide scan is to have it back.
+    const char* const until = wide && end - at > handBack ? at + handBack : end;
+    at = scanPlainValues(p, at, end, until);
+    if (at == end) break;
+    if (at > until) continue;
     // Anything else (leading zeros, a stray byte, a token cut by the end of
     // the block) goes byte by byte from the token's start.
     startToken(p);
@@ -260,6 +276,18 @@ const char* scanPlainValues(DateParser& p, const char* at, const char* const end
 }
 
 }  // namespace
+
+void expectBytes(DateParser& p, std::size_t bytes) noexcept {
+  constexpr std::size_t maxRecords = std::numeric_limits<std::size_t>::max() / sizeof(Date) / 2;
+  if (bytes / 2 > maxRecords) return;
+  const std::size_t needed = p.count + bytes / 2 + wideScratch + 2;
+  if (needed <= p.capacity) return;
+  if (void* block = std::realloc(p.dates, needed * sizeof(Date))) {
+    p.dates = static_cast<Date*>(block);
+    p.capacity = needed;
+    adviseHugePages(p.dates, needed * sizeof(Date));
+  }
+}
 
 bool stopDates(DateParser& p, LoadStatus status, int error) noexcept {
   return stop(p, status, error);

@@ -15,13 +15,14 @@
 
 #include "datelist/datecodec.hpp"
 #include "datelist/loadresult.hpp"
+#include "datelist/widepath.hpp"
 
 struct DateParser {
   Date* dates;
   std::size_t count;
   std::size_t capacity;
-  std::size_t mapped;  // records of the block mapped in ahead of use
   std::size_t line;    // lines completed before the current position
+  WidePath path;       // the scan of the common form
   LoadResult failure;  // status is not ok once parsing has stopped
   // The token in progress when the last piece ended inside it.
   bool inToken;
@@ -48,6 +49,11 @@ bool feedBlock(DateParser& parser, char* block, std::size_t size) noexcept;
 // Parses a piece of caller memory, through a copy. Returns whether parsing
 // goes on.
 bool feedDates(DateParser& parser, const char* text, std::size_t size) noexcept;
+
+// Sizes the block once for a text of `bytes` bytes, where that much memory
+// can be had, so that it never grows (growing would copy it, and lose its
+// huge pages); otherwise parsing grows it as it goes.
+void expectBytes(DateParser& parser, std::size_t bytes) noexcept;
 
 // Stops parsing with a failure found outside the text (a read error, say):
 // status and the errno to report. Returns false.

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "datelist/datecodec.hpp"
+#include "datelist/widepath.hpp"
 
 // Longest text of one date: "-2147483648/-2147483648/-2147483648\n".
 inline constexpr std::size_t maxDateText = 3 * 11 + 3;
@@ -23,3 +24,16 @@ char* formatDate(char* out, Date d) noexcept;
 // *next past the records written and returns the bytes written. The
 // listing is complete when (*next)->year is 0.
 std::size_t formatDates(const Date** next, char* out, std::size_t room) noexcept;
+
+// The same, for an array whose end is known (end points past its last
+// record, the terminator or another with year 0 included): it reads no
+// record at or past end, and so may check records eight at a time. The
+// listing is complete when *next is end or (*next)->year is 0.
+std::size_t formatDates(const Date** next, const Date* end, char* out, std::size_t room) noexcept;
+
+namespace datetext_detail {
+// formatDates on a chosen path (end may be null); the tests run each that
+// the machine has.
+std::size_t formatDates(WidePath path, const Date** next, const Date* end, char* out,
+                        std::size_t room) noexcept;
+}  // namespace datetext_detail

@@ -55,13 +55,14 @@ void reportLoadFailure(const LoadResult& r) noexcept {
   }
 }
 
-// Lists the records up to the first whose year is 0; 0 or the errno of the
-// write that failed.
-int list(const Date* dates) noexcept {
+// Lists the count records up to the first whose year is 0; 0 or the errno
+// of the write that failed.
+int list(const Date* dates, std::size_t count) noexcept {
   static char buffer[256 * 1024];
   const Date* next = dates;
-  while (next->year != 0) {
-    const std::size_t size = formatDates(&next, buffer, sizeof buffer);
+  const Date* const end = dates + count;
+  while (next != end && next->year != 0) {
+    const std::size_t size = formatDates(&next, end, buffer, sizeof buffer);
     if (const int error = writeAll(STDOUT_FILENO, buffer, size)) return error;
   }
   return 0;
@@ -74,7 +75,7 @@ int main() {
   static Date* dates = nullptr;
   const LoadResult result = loadDates(&dates, fileName);
 
-  int writeError = dates != nullptr ? list(dates) : 0;
+  int writeError = dates != nullptr ? list(dates, result.count) : 0;
   // A closed standard output with nothing written to it is no error.
   if (writeError == 0 && ::close(STDOUT_FILENO) != 0 && errno != EBADF && errno != EINTR) {
     writeError = errno;

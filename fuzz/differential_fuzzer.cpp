@@ -1,7 +1,7 @@
 // Turns the fuzzer's bytes into a well-formed date file (32-bit values with
 // optional signs and leading zeros, separated by runs of white space) and
-// checks that the parser gives exactly the records of a sscanf("%d\n")
-// loop over the same text.
+// checks that the parser, on every path the machine can run, gives exactly
+// the records of a sscanf("%d\n") loop over the same text.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "datelist/datefile.hpp"
+#include "datelist/dateparse.hpp"
 
 namespace {
 
@@ -58,13 +58,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text = wellFormedText(data, size);
   const std::vector<Date> want = scanned(text);
 
-  Date* dates = nullptr;
-  const LoadResult r = parseDates(&dates, text.data(), text.size());
-  check(dates != nullptr);
-  check(r.status == LoadStatus::ok);
-  check(r.count == want.size());
-  check(want.empty() || std::memcmp(dates, want.data(), want.size() * sizeof(Date)) == 0);
-  check(dates[r.count] == (Date{0, 0, 0}));
-  std::free(dates);
+  for (const WidePath path : {WidePath::portable, WidePath::wide}) {
+    if (path == WidePath::wide && !wideAvailable()) continue;
+    DateParser parser{};
+    parser.path = path;
+    feedDates(parser, text.data(), text.size());
+    Date* dates = nullptr;
+    const LoadResult r = finishDates(parser, &dates);
+    check(dates != nullptr);
+    check(r.status == LoadStatus::ok);
+    check(r.count == want.size());
+    check(want.empty() || std::memcmp(dates, want.data(), want.size() * sizeof(Date)) == 0);
+    check(dates[r.count] == (Date{0, 0, 0}));
+    std::free(dates);
+  }
   return 0;
 }

@@ -2,7 +2,8 @@
 // input: no crash or undefined behaviour; a terminated array whose count
 // matches; the same records, outcome, line and token (and whether the
 // token was cut) as a slow, plain reading of the format; and the same
-// outcome wherever the text is cut in two, as a read may cut it.
+// outcome on every path the machine can run, and wherever the text is cut
+// in two, as a read may cut it.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -78,6 +79,15 @@ void checkSame(const LoadResult& a, const LoadResult& b, const Date* aDates, con
   check(std::memcmp(aDates, bDates, (a.count + 1) * sizeof(Date)) == 0);
 }
 
+// Parses the text on one path, in two pieces cut where `cut` says.
+LoadResult parseOn(WidePath path, std::string_view text, std::size_t cut, Date** dates) {
+  DateParser parser{};
+  parser.path = path;
+  feedDates(parser, text.data(), cut);
+  feedDates(parser, text.data() + cut, text.size() - cut);
+  return finishDates(parser, dates);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -96,19 +106,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(want.dates.empty() ||
         std::memcmp(whole, want.dates.data(), want.dates.size() * sizeof(Date)) == 0);
 
-  // The same text in two pieces, cut at a point that the input chooses.
+  // Every path this machine can run, whole and in two pieces cut at a
+  // point that the input chooses, gives the same.
   std::size_t cut = 0;
   for (const char byte : text) cut = cut * 31 + static_cast<unsigned char>(byte);
   cut = size == 0 ? 0 : cut % (size + 1);
-  DateParser parser{};
-  feedDates(parser, text.data(), cut);
-  feedDates(parser, text.data() + cut, size - cut);
-  Date* pieces = nullptr;
-  const LoadResult q = finishDates(parser, &pieces);
-  check(pieces != nullptr);
-  checkSame(q, r, pieces, whole);
-
+  for (const WidePath path : {WidePath::portable, WidePath::wide}) {
+    if (path == WidePath::wide && !wideAvailable()) continue;
+    for (const std::size_t at : {size, cut}) {
+      Date* dates = nullptr;
+      const LoadResult q = parseOn(path, text, at, &dates);
+      check(dates != nullptr);
+      checkSame(q, r, dates, whole);
+      std::free(dates);
+    }
+  }
   std::free(whole);
-  std::free(pieces);
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,9 +54,19 @@ Loaded parse(std::string_view text) {
   return collect(dates, result);
 }
 
-// The same text fed in pieces of the given sizes, the last piece taking the rest.
-Loaded parseInPieces(std::string_view text, const std::vector<std::size_t>& cuts) {
+// Every path this machine can run.
+std::vector<WidePath> paths() {
+  std::vector<WidePath> all{WidePath::portable};
+  if (wideAvailable()) all.push_back(WidePath::wide);
+  return all;
+}
+
+// The same text fed in pieces of the given sizes, the last piece taking the
+// rest, on one path.
+Loaded parseInPieces(std::string_view text, const std::vector<std::size_t>& cuts,
+                     WidePath path = WidePath::best) {
   DateParser parser{};
+  parser.path = path;
   std::size_t at = 0;
   for (std::size_t cut : cuts) {
     if (!feedDates(parser, text.data() + at, cut - at)) break;
@@ -97,15 +108,49 @@ const std::vector<GoodCase> goodCases = {
     {"-0 +0 -2146637854", {{0, 0, 0}, {0, 0, 0}, christmas}},
     {"2147483647 -2147483648", {{31, 15, 2047}, {0, 0, 0}}},
     {"1000000000\n-1000000000\n", {unpackDate(1000000000), unpackDate(-1000000000)}},
+    // Lines the wide path hands on: empty, nine or ten digits, leading zeros.
+    {"845794\n\n\n36816\n", {christmas, newYear}},
+    {"12345678\n123456789\n1234567890\n1\n",
+     {unpackDate(12345678), unpackDate(123456789), unpackDate(1234567890), {0, 0, 1}}},
+    {"00845794\n000036816\n", {christmas, newYear}},
 };
 
-TEST(Loader, ReadsEveryWellFormedText) {
-  for (const auto& c : goodCases) {
-    SCOPED_TRACE(c.text);
-    const Loaded got = parse(c.text);
-    EXPECT_EQ(got.status, LoadStatus::ok);
-    EXPECT_EQ(got.dates, c.dates);
+// Lines of plain dates put before a case, so that the wide path takes the
+// text up to the case, from windows that start at different places in it.
+const std::size_t leadLines[] = {0, 9, 31, 32, 37};
+
+std::string lead(std::size_t lines) {
+  std::string text;
+  for (std::size_t i = 0; i < lines; ++i) text += "845794\n";
+  return text;
+}
+
+std::vector<Date> withLead(std::size_t lines, const std::vector<Date>& dates) {
+  std::vector<Date> all(lines, christmas);
+  all.insert(all.end(), dates.begin(), dates.end());
+  return all;
+}
+
+// Parses each case's text on every path after every lead, and hands the
+// outcome to check with the case and the lead's number of lines.
+template <typename Case, typename Check>
+void parseEveryWay(const std::vector<Case>& cases, Check check) {
+  for (const WidePath path : paths()) {
+    for (const std::size_t lines : leadLines) {
+      for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << static_cast<int>(path) << " " << lines << " " << c.text);
+        check(c, lines, parseInPieces(lead(lines) + c.text, {}, path));
+      }
+    }
   }
+}
+
+TEST(Loader, ReadsEveryWellFormedText) {
+  parseEveryWay(goodCases, [](const GoodCase& c, std::size_t lines, const Loaded& got) {
+    EXPECT_EQ(got.status, LoadStatus::ok);
+    EXPECT_EQ(got.dates, withLead(lines, c.dates));
+  });
 }
 
 struct BadCase {
@@ -154,32 +199,58 @@ const std::vector<BadCase> badCases = {
 };
 
 TEST(Loader, StopsAtTheFirstBadTokenKeepingWhatCameBefore) {
-  for (const auto& c : badCases) {
-    SCOPED_TRACE(c.text);
-    const Loaded got = parse(c.text);
+  parseEveryWay(badCases, [](const BadCase& c, std::size_t lines, const Loaded& got) {
     EXPECT_EQ(got.status, c.status);
-    EXPECT_EQ(got.line, c.line);
+    EXPECT_EQ(got.line, c.line + lines);
     EXPECT_EQ(got.token, c.token);
     EXPECT_EQ(got.cut, c.cut);
-    EXPECT_EQ(got.dates, c.dates);
-  }
+    EXPECT_EQ(got.dates, withLead(lines, c.dates));
+  });
 }
 
 // A token may be cut anywhere by the end of a read; every cut must give the
 // same outcome as the whole text.
 TEST(Loader, GivesTheSameOutcomeWhereverTheTextIsCut) {
   std::vector<std::string> texts;
-  for (const auto& c : goodCases) texts.push_back(c.text);
-  for (const auto& c : badCases) texts.push_back(c.text);
-  for (const auto& text : texts) {
-    SCOPED_TRACE(text);
-    const Loaded whole = parse(text);
-    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
-      expectSame(parseInPieces(text, {cut}), whole);
+  for (const auto& c : goodCases) texts.push_back(lead(9) + c.text);
+  for (const auto& c : badCases) texts.push_back(lead(9) + c.text);
+  for (const WidePath path : paths()) {
+    for (const auto& text : texts) {
+      SCOPED_TRACE(::testing::Message() << static_cast<int>(path) << " " << text);
+      const Loaded whole = parseInPieces(text, {}, path);
+      for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+        expectSame(parseInPieces(text, {cut}, path), whole);
+      }
+      std::vector<std::size_t> everyByte;
+      for (std::size_t cut = 1; cut < text.size(); ++cut) everyByte.push_back(cut);
+      expectSame(parseInPieces(text, everyByte, path), whole);
     }
-    std::vector<std::size_t> everyByte;
-    for (std::size_t cut = 1; cut < text.size(); ++cut) everyByte.push_back(cut);
-    expectSame(parseInPieces(text, everyByte), whole);
+  }
+}
+
+// Long random texts, mostly of the wide path's form with every other form
+// mixed in: each path gives the same outcome, whole and in pieces.
+TEST(Loader, PathsAgreeOnMixedTexts) {
+  std::mt19937 random(1789);
+  const char* const odd[] = {"\n",           "\r\n",          " ",    "123456789\n", "2147483647\n",
+                             "0000000001\n", "99999999999\n", "+5\n", "-5\n",        "7x\n"};
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    const int lines = 1 + static_cast<int>(random() % 400);
+    for (int i = 0; i < lines; ++i) {
+      if (random() % 40 == 0) {
+        text += odd[random() % std::size(odd)];
+      } else {
+        text += std::to_string(random() % 100000000) + "\n";
+      }
+    }
+    if (random() % 2 == 0) text.pop_back();
+    SCOPED_TRACE(text);
+    const Loaded want = parseInPieces(text, {}, WidePath::portable);
+    for (const WidePath path : paths()) {
+      expectSame(parseInPieces(text, {}, path), want);
+      expectSame(parseInPieces(text, {random() % (text.size() + 1)}, path), want);
+    }
   }
 }
 

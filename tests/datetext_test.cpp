@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "datelist/datetext.hpp"
+#include "datelist/widepath.hpp"
 
 namespace {
 
@@ -48,21 +49,78 @@ TEST(Codec, FormatsLikePrintf) {
   }
 }
 
+// Every path this machine can run.
+std::vector<WidePath> paths() {
+  std::vector<WidePath> all{WidePath::portable};
+  if (wideAvailable()) all.push_back(WidePath::wide);
+  return all;
+}
+
+// The listing of the array through a buffer of the given room, on one path,
+// with the array's end known (the form datelist uses) or not.
+std::string listing(const std::vector<Date>& dates, std::size_t room, WidePath path, bool endKnown,
+                    const Date** stop) {
+  std::vector<char> buffer(room);
+  std::string text;
+  const Date* next = dates.data();
+  const Date* const end = endKnown ? dates.data() + dates.size() : nullptr;
+  while (next != end && next->year != 0) {
+    const std::size_t n =
+        datetext_detail::formatDates(path, &next, end, buffer.data(), buffer.size());
+    EXPECT_GT(n, 0u);
+    if (n == 0) break;
+    text.append(buffer.data(), n);
+  }
+  *stop = next;
+  return text;
+}
+
 TEST(Listing, StopsAtTheFirstYearZeroAndFillsSmallBuffers) {
   const std::vector<Date> dates = {christmas, {0, 0, 5}, {31, 0, 2}, {1, 1, 0}, newYear, {0, 0, 0}};
   const std::string want = "25/12/2018\n0/0/5\n31/0/2\n";
   for (std::size_t room : {formatDateRoom, formatDateRoom + 12, std::size_t{4096}}) {
-    SCOPED_TRACE(room);
-    std::vector<char> buffer(room);
-    std::string text;
-    const Date* next = dates.data();
-    while (next->year != 0) {
-      const std::size_t n = formatDates(&next, buffer.data(), buffer.size());
-      ASSERT_GT(n, 0u);
-      text.append(buffer.data(), n);
+    for (const WidePath path : paths()) {
+      for (const bool endKnown : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << room << " " << static_cast<int>(path) << endKnown);
+        const Date* next = nullptr;
+        EXPECT_EQ(listing(dates, room, path, endKnown, &next), want);
+        EXPECT_EQ(next, dates.data() + 3);
+      }
     }
-    EXPECT_EQ(next, dates.data() + 3);
-    EXPECT_EQ(text, want);
+  }
+  // The public form, end unknown.
+  std::vector<char> buffer(4096);
+  const Date* next = dates.data();
+  EXPECT_EQ(std::string(buffer.data(), formatDates(&next, buffer.data(), buffer.size())), want);
+}
+
+// Long arrays of mostly listable records, with records out of range and a
+// year 0 at any place: every path, room and form lists exactly what printf
+// does up to the year 0 (or the end, when it is known and comes first).
+TEST(Listing, PathsAgreeWithPrintfOnLongArrays) {
+  std::mt19937 random(1969);
+  for (int round = 0; round < 200; ++round) {
+    const std::size_t size = 1 + random() % 3000;
+    std::vector<Date> dates;
+    for (std::size_t i = 0; i < size; ++i) {
+      Date d{static_cast<std::int32_t>(random() % 32), static_cast<std::int32_t>(random() % 16),
+             static_cast<std::int32_t>(1 + random() % 2047)};
+      if (random() % 100 == 0) d.day = static_cast<std::int32_t>(random());
+      if (random() % 100 == 0) d.month = -static_cast<std::int32_t>(random() % 20);
+      if (random() % 100 == 0) d.year = 2048 + static_cast<std::int32_t>(random() % 9);
+      dates.push_back(d);
+    }
+    if (round % 2 == 0) dates[random() % size].year = 0;
+    std::string want;
+    std::size_t listed = 0;
+    for (; listed < size && dates[listed].year != 0; ++listed) want += printed(dates[listed]);
+    for (const WidePath path : paths()) {
+      for (const std::size_t room : {formatDateRoom + 5, std::size_t{1000}, std::size_t{65536}}) {
+        const Date* next = nullptr;
+        ASSERT_EQ(listing(dates, room, path, true, &next), want) << round << " " << room;
+        ASSERT_EQ(next, dates.data() + listed);
+      }
+    }
   }
 }
 

@@ -13,17 +13,12 @@
 
 #include "datelist/datefile.hpp"
 #include "tests/support/run_program.hpp"
+#include "tests/support/sanitizer.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
 
 const std::string datelist = DATELIST_PATH;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool addressSanitizer = true;
-#else
-constexpr bool addressSanitizer = false;
-#endif
 
 // A date file of `lines` copies of one word, whose array needs 12 bytes a line.
 std::filesystem::path repeatedDateFile(const TempDir& dir, std::size_t lines) {
@@ -107,7 +102,10 @@ TEST(HugeTokens, AreReportedClippedInBoundedMemory) {
     EXPECT_EQ(run.out, "1/1/2000\n");
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.status, 1);
-    EXPECT_LT(run.peakKiB, static_cast<long>(megabytes << 10) / 2) << "the token was buffered";
+    // The sanitizer's shadow of the date array counts in the peak too.
+    if (!addressSanitizer) {
+      EXPECT_LT(run.peakKiB, static_cast<long>(megabytes << 10) / 2) << "the token was buffered";
+    }
   }
 }
 

@@ -77,7 +77,7 @@ constexpr FieldTable<maxYear + 1> makeYearTable() noexcept {
 constexpr auto dayMonthText = makeDayMonthTable();
 constexpr auto yearText = makeYearTable();
 
-char* placeField(char* out, const FieldText& text) noexcept {
+[[gnu::always_inline]] inline char* placeField(char* out, const FieldText& text) noexcept {
   // A plain loop over a fixed count compiles to one 8-byte move; the bytes
   // past the text are overwritten by the next field or ignored.
   for (std::size_t i = 0; i < 8; ++i) out[i] = text.bytes[i];
@@ -127,14 +127,15 @@ __attribute__((target("avx2"))) std::size_t countListableWide(const Date* d,
                               _mm256_setr_epi32(1, 0, 0, 1, 0, 0, 1, 0),
                               _mm256_setr_epi32(0, 1, 0, 0, 1, 0, 0, 1)};
   static_assert(sizeof(Date) * 8 == 3 * sizeof(__m256i));
+  const auto fieldsListable = [&](const __m256i* v, int i) __attribute__((target("avx2"))) {
+    const __m256i x = _mm256_sub_epi32(_mm256_loadu_si256(v + i), offsets[i]);
+    return _mm256_cmpeq_epi32(_mm256_min_epu32(x, limits[i]), x);
+  };
   std::size_t k = 0;
   for (; n - k >= 8; k += 8) {
     const auto* v = reinterpret_cast<const __m256i*>(d + k);
-    __m256i ok = _mm256_set1_epi32(-1);
-    for (int i = 0; i < 3; ++i) {
-      const __m256i x = _mm256_sub_epi32(_mm256_loadu_si256(v + i), offsets[i]);
-      ok = _mm256_and_si256(ok, _mm256_cmpeq_epi32(_mm256_min_epu32(x, limits[i]), x));
-    }
+    const __m256i ok = _mm256_and_si256(
+        _mm256_and_si256(fieldsListable(v, 0), fieldsListable(v, 1)), fieldsListable(v, 2));
     if (_mm256_movemask_epi8(ok) != -1) break;
   }
   return k + countListable(d + k, n - k);
@@ -146,7 +147,7 @@ std::size_t countListableWide(const Date* d, std::size_t n) noexcept {
 #endif
 
 // Lists one record by the tables, without a check.
-char* placeListable(char* at, const Date& d) noexcept {
+[[gnu::always_inline]] inline char* placeListable(char* at, const Date& d) noexcept {
   at = placeField(at, dayMonthText.entries[static_cast<std::size_t>(d.day) * months +
                                            static_cast<std::size_t>(d.month)]);
   return placeField(at, yearText.entries[static_cast<std::size_t>(d.year)]);

@@ -1,5 +1,7 @@
 #include "datelist/datetext.hpp"
 
+#include "datelist/widepath.hpp"
+
 #include <cstdint>
 
 #if defined(__x86_64__)

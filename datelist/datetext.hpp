@@ -6,7 +6,6 @@
 #include <cstddef>
 
 #include "datelist/datecodec.hpp"
-#include "datelist/widepath.hpp"
 
 // Longest text of one date: "-2147483648/-2147483648/-2147483648\n".
 inline constexpr std::size_t maxDateText = 3 * 11 + 3;
@@ -30,6 +29,9 @@ std::size_t formatDates(const Date** next, char* out, std::size_t room) noexcept
 // record at or past end, and so may check records eight at a time. The
 // listing is complete when *next is end or (*next)->year is 0.
 std::size_t formatDates(const Date** next, const Date* end, char* out, std::size_t room) noexcept;
+
+// The library's choice of code path, declared in an internal header.
+enum class WidePath : unsigned char;
 
 namespace datetext_detail {
 // formatDates on a chosen path (end may be null); the tests run each that

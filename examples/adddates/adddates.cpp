@@ -1,0 +1,92 @@
+// adddates: adds the dates given as day/month/year to a date file, then
+// lists the file back.
+//
+//   adddates FILE DATE...
+//
+// A date that is not three decimal numbers separated by slashes, or whose
+// fields do not fit the packed word (day 0-31, month 0-15, year 0-2047), is
+// reported and left out; the others are added. The exit status is 1 if
+// anything was left out or failed.
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+#include "datelist/datefile.hpp"
+#include "datelist/datetext.hpp"
+
+namespace {
+
+// Reads one decimal field up to the next slash (or the end), if any.
+std::optional<int> field(std::string_view& text, bool last) {
+  int value = 0;
+  const char* const end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || at == text.data()) return std::nullopt;
+  if (last ? at != end : (at == end || *at != '/')) return std::nullopt;
+  text.remove_prefix(static_cast<std::size_t>(at - text.data()) + (last ? 0 : 1));
+  return value;
+}
+
+std::optional<Date> parseDate(std::string_view text) {
+  const auto day = field(text, false);
+  const auto month = day ? field(text, false) : std::nullopt;
+  const auto year = month ? field(text, true) : std::nullopt;
+  if (!year) return std::nullopt;
+  return Date{*day, *month, *year};
+}
+
+// Lists the date file as datelist does; false if it could not be read
+// whole or the listing could not be written.
+bool list(const char* path) {
+  Date* dates = nullptr;
+  const LoadResult result = loadDates(&dates, path);
+  bool sound = result.status == LoadStatus::ok;
+  if (result.status == LoadStatus::cannotOpen || result.status == LoadStatus::readError ||
+      result.status == LoadStatus::outOfMemory) {
+    std::fprintf(stderr, "adddates: %s: %s\n", path, std::strerror(result.error));
+  } else if (!sound) {
+    std::fprintf(stderr, "adddates: %s:%zu: not a 32-bit integer\n", path, result.line);
+  }
+  if (dates != nullptr) {
+    char buffer[4096];
+    const Date* next = dates;
+    const Date* const end = dates + result.count;
+    while (next != end && next->year != 0) {
+      const std::size_t size = formatDates(&next, end, buffer, sizeof buffer);
+      sound = std::fwrite(buffer, 1, size, stdout) == size && sound;
+    }
+  }
+  std::free(dates);
+  return sound;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs("usage: adddates FILE DATE...\n", stderr);
+    return 2;
+  }
+  const char* const path = argv[1];
+  bool sound = true;
+  for (int i = 2; i < argc; ++i) {
+    const std::optional<Date> date = parseDate(argv[i]);
+    if (!date) {
+      std::fprintf(stderr, "adddates: %s: not a date of the form day/month/year\n", argv[i]);
+      sound = false;
+    } else if (const int error = appendDate(*date, path)) {
+      std::fprintf(stderr, "adddates: %s: %s\n", argv[i], std::strerror(error));
+      sound = false;
+    }
+  }
+  sound = list(path) && sound;
+  if (std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "adddates: write error: %s\n", std::strerror(errno));
+    sound = false;
+  }
+  return sound ? 0 : 1;
+}

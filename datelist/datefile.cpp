@@ -16,8 +16,9 @@
 
 namespace {
 
-// Takes an advisory lock on the open file, waiting for it. Best effort:
-// where the file system has no locks, loading and appending go on without.
+// Takes an advisory lock on the open file, waiting for it, and again after
+// a signal. Best effort: where the file system has no locks (no test here
+// has one), loading and appending go on without.
 void lockFile(int fd, int operation) noexcept {
   while (::flock(fd, operation) != 0 && errno == EINTR) {
   }
@@ -32,19 +33,22 @@ bool endsWithLineFeed(int fd, off_t size) noexcept {
   std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
   const int reader = ::open(name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (reader < 0) return false;
+  // A read that fails leaves `last` as it is, not a line feed.
   char last = 0;
-  const bool ends = ::pread(reader, &last, 1, size - 1) == 1 && last == '\n';
+  static_cast<void>(::pread(reader, &last, 1, size - 1));
   ::close(reader);
-  return ends;
+  return last == '\n';
 }
 
 // Whether `more` bytes after `size` would pass the process's file-size
 // limit. The write would stop part way there, and the signal it raises
 // would end the process with the fragment in the file.
 bool passesSizeLimit(off_t size, std::size_t more) noexcept {
-  rlimit limit{};
-  return ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-         static_cast<rlim_t>(size) + more > limit.rlim_cur;
+  // getrlimit cannot fail for this resource; the limit stays unlimited if
+  // it did.
+  rlimit limit{RLIM_INFINITY, RLIM_INFINITY};
+  static_cast<void>(::getrlimit(RLIMIT_FSIZE, &limit));
+  return limit.rlim_cur != RLIM_INFINITY && static_cast<rlim_t>(size) + more > limit.rlim_cur;
 }
 
 // Appends the line of the word to the file open on fd, under the
@@ -52,10 +56,13 @@ bool passesSizeLimit(off_t size, std::size_t more) noexcept {
 // file reads as before and its fragment cannot join the next line.
 int appendLine(int fd, PackedDate word) noexcept {
   // Writes block as usual: only the open had to fail rather than wait.
-  if (::fcntl(fd, F_SETFL, O_APPEND) != 0) return errno;
+  // Neither this nor fstat can fail on a descriptor just opened; if they
+  // did, a write to a full FIFO would report EAGAIN, and the file would be
+  // taken as not regular: no line feed first, no cutting back.
+  static_cast<void>(::fcntl(fd, F_SETFL, O_APPEND));
   lockFile(fd, LOCK_EX);
   struct stat info {};
-  if (::fstat(fd, &info) != 0) return errno;
+  static_cast<void>(::fstat(fd, &info));
   const bool regular = S_ISREG(info.st_mode);
 
   // A line feed where the last line may be unfinished (harmless white space
@@ -69,9 +76,9 @@ int appendLine(int fd, PackedDate word) noexcept {
 
   if (regular && passesSizeLimit(info.st_size, size)) return EFBIG;
   const int error = writeAll(fd, line, size);
-  struct stat after {};
-  if (error != 0 && regular && ::fstat(fd, &after) == 0 && after.st_size > info.st_size) {
-    // Nothing to do if this fails too: the write's error is the one to report.
+  if (error != 0 && regular) {
+    // Back to the size it had when the lock was taken. Nothing to do if
+    // this fails too: the write's error is the one to report.
     static_cast<void>(::ftruncate(fd, info.st_size));
   }
   return error;
@@ -89,20 +96,18 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
   DateParser parser{};
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
-    const int error = errno;
-    LoadResult result = finishDates(parser, dates);
-    if (result.status == LoadStatus::ok) {
-      result.status = LoadStatus::cannotOpen;
-      result.error = error;
-    }
-    return result;
+    stopDates(parser, LoadStatus::cannotOpen, errno);
+    return finishDates(parser, dates);
   }
   // Appenders hold the exclusive lock while they write, so under the shared
   // one every line they wrote is whole. Closing the file releases it.
   lockFile(fd, LOCK_SH);
   // A regular file's size bounds its values: the block is sized once.
+  // (fstat cannot fail on a descriptor just opened; if it did, the block
+  // would grow as for a pipe.)
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+  static_cast<void>(::fstat(fd, &info));
+  if (S_ISREG(info.st_mode) && info.st_size > 0) {
     expectBytes(parser, static_cast<std::size_t>(info.st_size));
   }
   // The file's blocks are parsed where they are read, with no copy, in a
@@ -129,8 +134,8 @@ int appendDate(Date date, const char* path) noexcept {
   const int fd =
       ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) return errno;
-  int error = appendLine(fd, packDate(date));
-  // Closing releases the lock.
-  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
-  return error;
+  const int error = appendLine(fd, packDate(date));
+  // Closing releases the lock; where it fails the line may be lost.
+  const int closed = closeFile(fd);
+  return error != 0 ? error : closed;
 }

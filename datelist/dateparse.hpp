@@ -38,7 +38,7 @@ struct DateParser {
 
 // The size of the blocks the loader reads, and the room that must follow
 // the bytes of a block given to feedBlock().
-inline constexpr std::size_t blockSize = 128 * 1024;
+inline constexpr std::size_t blockSize = std::size_t{128} << 10;
 inline constexpr std::size_t blockPadding = 8;
 
 // Parses the size bytes at block, in place: the blockPadding bytes after
@@ -50,9 +50,10 @@ bool feedBlock(DateParser& parser, char* block, std::size_t size) noexcept;
 // goes on.
 bool feedDates(DateParser& parser, const char* text, std::size_t size) noexcept;
 
-// Sizes the block once for a text of `bytes` bytes, where that much memory
-// can be had, so that it never grows (growing would copy it, and lose its
-// huge pages); otherwise parsing grows it as it goes.
+// Sizes the block of a parser not yet fed once for a text of `bytes`
+// bytes, where that much memory can be had, so that it never grows
+// (growing would copy it, and lose its huge pages); otherwise parsing grows
+// it as it goes.
 void expectBytes(DateParser& parser, std::size_t bytes) noexcept;
 
 // Stops parsing with a failure found outside the text (a read error, say):

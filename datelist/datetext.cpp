@@ -15,7 +15,7 @@ constexpr char* writeDecimal(char* out, std::int32_t v) noexcept {
   auto magnitude = static_cast<std::uint32_t>(v);
   if (v < 0) {
     *out++ = '-';
-    magnitude = 0u - magnitude;
+    magnitude = 0U - magnitude;
   }
   char digits[10] = {};
   std::size_t n = 0;

@@ -23,3 +23,7 @@ ssize_t readSome(int fd, char* data, std::size_t size) noexcept {
     if (n >= 0 || errno != EINTR) return n;
   }
 }
+
+int closeFile(int fd) noexcept {
+  return ::close(fd) == 0 ? 0 : errno;
+}

@@ -40,6 +40,15 @@ TEST(Codec, ReadsEveryWordByItsLowTwentyBits) {
   }
 }
 
+// Records are equal when all three fields are, whichever differs.
+TEST(Codec, DatesAreEqualOnlyWhenEveryFieldIs) {
+  const Date d{25, 12, 2018};
+  EXPECT_EQ(d, (Date{25, 12, 2018}));
+  for (const Date other : {Date{24, 12, 2018}, Date{25, 11, 2018}, Date{25, 12, 2017}}) {
+    EXPECT_NE(d, other);
+  }
+}
+
 TEST(Codec, EveryInRangeDateRoundTrips) {
   for (std::int32_t day = 0; day <= maxDay; ++day) {
     for (std::int32_t month = 0; month <= maxMonth; ++month) {

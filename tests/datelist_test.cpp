@@ -68,11 +68,27 @@ TEST(Datelist, ReportsADirectoryInPlaceOfTheFile) {
 }
 
 TEST(Datelist, ReportsOutputThatCannotBeWritten) {
-  TempDir dir;
-  dir.write("fechas.txt", "845794\n");
-  const ProgramRun run = runProgram(datelist, dir.path, {}, "/dev/full");
-  EXPECT_EQ(run.err, "datelist: write error: No space left on device\n");
-  EXPECT_EQ(run.status, 1);
+  struct OutputCase {
+    std::string output;  // where standard output goes
+    std::string file;
+    std::string err;
+    int status;
+  };
+  const OutputCase cases[] = {
+      {"/dev/full", "845794\n", "datelist: write error: No space left on device\n", 1},
+      {closedOutput, "845794\n", "datelist: write error: Bad file descriptor\n", 1},
+      // Nothing to write: a closed standard output is no error.
+      {closedOutput, "", "", 0},
+      {closedOutput, "34816\n845794\n", "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output + " " + c.file);
+    TempDir dir;
+    dir.write("fechas.txt", c.file);
+    const ProgramRun run = runProgram(datelist, dir.path, {}, c.output);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, c.status);
+  }
 }
 
 // The listing of a straightforward C stdio program: scan "%d\n" until it

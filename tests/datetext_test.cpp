@@ -88,6 +88,13 @@ TEST(Listing, StopsAtTheFirstYearZeroAndFillsSmallBuffers) {
       }
     }
   }
+  // Too little room for one date: nothing written, nothing passed.
+  for (const WidePath path : paths()) {
+    char small[formatDateRoom - 1];
+    const Date* next = dates.data();
+    EXPECT_EQ(datetext_detail::formatDates(path, &next, nullptr, small, sizeof small), 0u);
+    EXPECT_EQ(next, dates.data());
+  }
   // The public form, end unknown.
   std::vector<char> buffer(4096);
   const Date* next = dates.data();

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "datelist/datefile.hpp"
+#include "datelist/dateparse.hpp"
+#include "tests/support/child.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/sanitizer.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -42,21 +44,57 @@ TEST(OutOfMemory, LoaderKeepsTheDatesThatFitAndSaysSo) {
     GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
   TempDir dir;
   const auto file = repeatedDateFile(dir, lines);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const rlim_t cap = addressSpaceInUse() + (24u << 20);
+  const int got = inChild([&] {
+    const rlim_t cap = addressSpaceInUse() + (24U << 20);
     const rlimit limit{cap, cap};
-    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) return 100;
     Date* dates = nullptr;
     const LoadResult r = loadDates(&dates, file.c_str());
     bool sound = r.status == LoadStatus::outOfMemory && r.error == ENOMEM && dates != nullptr &&
                  r.count > 0 && r.count < lines && dates[r.count] == (Date{0, 0, 0});
     for (std::size_t i = 0; sound && i < r.count; ++i) sound = dates[i] == (Date{0, 0, 1});
-    ::_exit(sound ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    return sound ? 0 : 1;
+  });
+  EXPECT_EQ(got, 0);
+}
+
+// With no address space left to map, the loader's read block and the
+// parser's copy of a long text cannot be had; each is reported as
+// outOfMemory, with a terminated array where the heap still has its room.
+TEST(OutOfMemory, EveryAllocationThatFailsIsReported) {
+  if (addressSanitizer)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+  TempDir dir;
+  const auto file = dir.write("fechas.txt", "845794\n");
+  const std::string longText(200'000, '\n');
+  std::vector<void*> grabbed;
+  grabbed.reserve(1 << 16);
+  const int got = inChild([&] {
+    const rlim_t cap = addressSpaceInUse();
+    const rlimit limit{cap, cap};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) return 100;
+    // The heap may still have room for a block from earlier tests: take it.
+    for (void* chunk; grabbed.size() < grabbed.capacity() &&
+                      (chunk = std::malloc(blockSize + blockPadding)) != nullptr;) {
+      grabbed.push_back(chunk);
+    }
+    const auto outOfMemory = [](const LoadResult& r, Date* dates) {
+      const bool sound = r.status == LoadStatus::outOfMemory && r.error == ENOMEM && r.count == 0 &&
+                         (dates == nullptr || dates[0] == Date{0, 0, 0});
+      std::free(dates);
+      return sound;
+    };
+    int failed = 0;
+    Date* loaded = nullptr;
+    const LoadResult load = loadDates(&loaded, file.c_str());
+    if (!outOfMemory(load, loaded)) failed |= 1;
+    Date* parsed = nullptr;
+    const LoadResult parse = parseDates(&parsed, longText.data(), longText.size());
+    if (!outOfMemory(parse, parsed)) failed |= 2;
+    for (void* chunk : grabbed) std::free(chunk);
+    return failed;
+  });
+  EXPECT_EQ(got, 0);
 }
 
 TEST(OutOfMemory, DatelistListsWhatFitThenFails) {

@@ -3,7 +3,8 @@
 # build in $1 into an empty prefix, moves the prefix elsewhere (nothing may
 # point back to where it was installed), then builds examples/adddates
 # against it out of tree with CMake, and as one file with pkg-config, and
-# runs both.
+# runs both. CXX names the compiler; RUNTIME_FLAGS, the flags that link a
+# sanitizer's or coverage's runtime where the library was built with one.
 set -euo pipefail
 build=$1
 source=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,12 +15,15 @@ cmake --install "$build" --prefix "$work/installed" >/dev/null
 mv "$work/installed" "$work/moved"
 prefix=$work/moved
 
+runtime=${RUNTIME_FLAGS:-}
 cmake -S "$source/examples/adddates" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_COMPILER="${CXX:-c++}" -DCMAKE_EXE_LINKER_FLAGS="$runtime" \
   -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build "$work/cmake" >/dev/null
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+# shellcheck disable=SC2046,SC2086 # the flags are words
 "${CXX:-c++}" -Wall -Wextra -Werror $(pkg-config --cflags bitwords) -o "$work/onefile" \
-  "$source/examples/adddates/adddates.cpp" $(pkg-config --libs bitwords)
+  "$source/examples/adddates/adddates.cpp" $(pkg-config --libs bitwords) $runtime
 
 file=$work/fechas.txt
 expect() {

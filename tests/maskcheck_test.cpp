@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/run_program.hpp"
@@ -22,10 +23,16 @@ TEST(Maskcheck, WritesTheVerdictWithoutALineFeedWhateverItsArguments) {
 }
 
 TEST(Maskcheck, ReportsOutputThatCannotBeWritten) {
-  TempDir dir;
-  const ProgramRun run = runProgram(maskcheck, dir.path, {}, "/dev/full");
-  EXPECT_EQ(run.err, "maskcheck: write error: No space left on device\n");
-  EXPECT_EQ(run.status, 1);
+  const std::pair<std::string, std::string> cases[] = {
+      {"/dev/full", "maskcheck: write error: No space left on device\n"},
+      {closedOutput, "maskcheck: write error: Bad file descriptor\n"},
+  };
+  for (const auto& [output, err] : cases) {
+    TempDir dir;
+    const ProgramRun run = runProgram(maskcheck, dir.path, {}, output);
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(run.status, 1);
+  }
 }
 
 }  // namespace

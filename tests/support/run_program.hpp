@@ -17,6 +17,9 @@
 
 #include "tests/support/temp_dir.hpp"
 
+// Given as outPath, runs the program with its standard output closed.
+inline const std::string closedOutput = "(closed)";
+
 struct ProgramRun {
   std::string out;
   std::string err;
@@ -42,10 +45,11 @@ inline ProgramRun runProgram(const std::string& program, const std::filesystem::
 
   const pid_t pid = ::fork();
   if (pid == 0) {
-    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const bool closed = outPath == closedOutput;
+    const int outFd = closed ? -1 : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 ||
-        ::chdir(workDir.c_str()) != 0) {
+    if ((closed ? ::close(1) != 0 : outFd < 0 || ::dup2(outFd, 1) < 0) || errFd < 0 ||
+        ::dup2(errFd, 2) < 0 || ::chdir(workDir.c_str()) != 0) {
       ::_exit(126);
     }
     for (const auto& [resource, bytes] :

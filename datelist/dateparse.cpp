@@ -64,6 +64,17 @@ bool stop(DateParser& p, LoadStatus status, int error) noexcept {
   return false;
 }
 
+// Resizes the block to hold `records` records; false, with the block as it
+// was, where the memory cannot be had.
+bool resize(DateParser& p, std::size_t records) noexcept {
+  void* const block = std::realloc(p.dates, records * sizeof(Date));
+  if (block == nullptr) return false;
+  p.dates = static_cast<Date*>(block);
+  p.capacity = records;
+  adviseHugePages(block, records * sizeof(Date));
+  return true;
+}
+
 // Makes room for at least `needed` records in all. The block doubles, so
 // that loading n values costs O(log n) resizes; where that much memory
 // cannot be had, it tries ever smaller steps down to just what is needed.
@@ -75,13 +86,9 @@ bool reserve(DateParser& p, std::size_t needed) noexcept {
   if (step < least) step = least;
   for (; step >= least; step /= 2) {
     const std::size_t target = p.capacity + step;
-    if (target > maxRecords) continue;
-    if (void* block = std::realloc(p.dates, target * sizeof(Date))) {
-      p.dates = static_cast<Date*>(block);
-      p.capacity = target;
-      adviseHugePages(p.dates, target * sizeof(Date));
-      return true;
-    }
+    // (No text comes near maxRecords, 2^60 records; it guards the size's
+    // multiplication.)
+    if (target <= maxRecords && resize(p, target)) return true;
   }
   return stop(p, LoadStatus::outOfMemory, ENOMEM);
 }
@@ -287,12 +294,8 @@ void expectBytes(DateParser& p, std::size_t bytes) noexcept {
   const auto memory = static_cast<std::size_t>(::sysconf(_SC_PHYS_PAGES)) *
                       static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
   if (bytes / 2 > memory / sizeof(Date)) return;
-  const std::size_t needed = bytes / 2 + wideScratch + 2;
-  if (void* block = std::realloc(p.dates, needed * sizeof(Date))) {
-    p.dates = static_cast<Date*>(block);
-    p.capacity = needed;
-    adviseHugePages(p.dates, needed * sizeof(Date));
-  }
+  // Where it cannot be had, parsing grows the block as it goes.
+  static_cast<void>(resize(p, bytes / 2 + wideScratch + 2));
 }
 
 bool stopDates(DateParser& p, LoadStatus status, int error) noexcept {

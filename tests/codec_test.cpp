@@ -40,7 +40,8 @@ TEST(Codec, ReadsEveryWordByItsLowTwentyBits) {
   }
 }
 
-// Records are equal when all three fields are, whichever differs.
+// Records are equal when all three fields are, whichever differs: the
+// loader's tests compare whole records.
 TEST(Codec, DatesAreEqualOnlyWhenEveryFieldIs) {
   const Date d{25, 12, 2018};
   EXPECT_EQ(d, (Date{25, 12, 2018}));

@@ -9,6 +9,7 @@
 
 #include "datelist/datefile.hpp"
 #include "datelist/dateparse.hpp"
+#include "tests/support/paths.hpp"
 #include "tests/support/temp_dir.hpp"
 
 using namespace std::string_literals;
@@ -52,13 +53,6 @@ Loaded parse(std::string_view text) {
   Date* dates = nullptr;
   const LoadResult result = parseDates(&dates, text.data(), text.size());
   return collect(dates, result);
-}
-
-// Every path this machine can run.
-std::vector<WidePath> paths() {
-  std::vector<WidePath> all{WidePath::portable};
-  if (wideAvailable()) all.push_back(WidePath::wide);
-  return all;
 }
 
 // The same text fed in pieces of the given sizes, the last piece taking the

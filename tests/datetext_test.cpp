@@ -9,6 +9,7 @@
 
 #include "datelist/datetext.hpp"
 #include "datelist/widepath.hpp"
+#include "tests/support/paths.hpp"
 
 namespace {
 
@@ -47,13 +48,6 @@ TEST(Codec, FormatsLikePrintf) {
                  static_cast<std::int32_t>(random())};
     ASSERT_EQ(formatted(d), printed(d));
   }
-}
-
-// Every path this machine can run.
-std::vector<WidePath> paths() {
-  std::vector<WidePath> all{WidePath::portable};
-  if (wideAvailable()) all.push_back(WidePath::wide);
-  return all;
 }
 
 // The listing of the array through a buffer of the given room, on one path,

@@ -1,0 +1,13 @@
+// Every code path this machine can run: the portable one, and the wide one
+// where the processor has AVX2. Tests run their tables on each.
+#pragma once
+
+#include <vector>
+
+#include "datelist/widepath.hpp"
+
+inline std::vector<WidePath> paths() {
+  std::vector<WidePath> all{WidePath::portable};
+  if (wideAvailable()) all.push_back(WidePath::wide);
+  return all;
+}

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -108,7 +109,9 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
   struct stat info {};
   static_cast<void>(::fstat(fd, &info));
   if (S_ISREG(info.st_mode) && info.st_size > 0) {
-    expectBytes(parser, static_cast<std::size_t>(info.st_size));
+    // A size past what size_t holds (on a 32-bit machine) is no less big.
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    expectBytes(parser, size > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(size));
   }
   // The file's blocks are parsed where they are read, with no copy, in a
   // block on the heap rather than the stack.

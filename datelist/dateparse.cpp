@@ -64,9 +64,13 @@ bool stop(DateParser& p, LoadStatus status, int error) noexcept {
   return false;
 }
 
+// The most records whose size a size_t holds.
+constexpr std::size_t maxRecords = std::numeric_limits<std::size_t>::max() / sizeof(Date);
+
 // Resizes the block to hold `records` records; false, with the block as it
 // was, where the memory cannot be had.
 bool resize(DateParser& p, std::size_t records) noexcept {
+  if (records > maxRecords) return false;
   void* const block = std::realloc(p.dates, records * sizeof(Date));
   if (block == nullptr) return false;
   p.dates = static_cast<Date*>(block);
@@ -80,15 +84,11 @@ bool resize(DateParser& p, std::size_t records) noexcept {
 // cannot be had, it tries ever smaller steps down to just what is needed.
 bool reserve(DateParser& p, std::size_t needed) noexcept {
   if (p.capacity >= needed) return true;
-  constexpr std::size_t maxRecords = std::numeric_limits<std::size_t>::max() / sizeof(Date);
   const std::size_t least = needed - p.capacity;
   std::size_t step = p.capacity < firstCapacity ? firstCapacity : p.capacity;
   if (step < least) step = least;
   for (; step >= least; step /= 2) {
-    const std::size_t target = p.capacity + step;
-    // (No text comes near maxRecords, 2^60 records; it guards the size's
-    // multiplication.)
-    if (target <= maxRecords && resize(p, target)) return true;
+    if (step <= maxRecords - p.capacity && resize(p, p.capacity + step)) return true;
   }
   return stop(p, LoadStatus::outOfMemory, ENOMEM);
 }
@@ -216,7 +216,7 @@ const char* scanPlainValues(DateParser& p, const char* at, const char* const end
                             const char* const until) noexcept {
   Date* const dates = p.dates;
   std::size_t count = p.count;
-  std::size_t line = p.line;
+  std::uint64_t line = p.line;
   for (;;) {
     unsigned char c;
     while (isSpace(c = static_cast<unsigned char>(*at))) {
@@ -290,9 +290,13 @@ constexpr std::ptrdiff_t handBack = 64;
 
 void expectBytes(DateParser& p, std::size_t bytes) noexcept {
   // No more than the machine's memory is asked for: a sparse file may
-  // claim any size up to 2^63 bytes.
-  const auto memory = static_cast<std::size_t>(::sysconf(_SC_PHYS_PAGES)) *
-                      static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  // claim any size up to 2^63 bytes. Where the machine does not say, the
+  // block grows as it goes.
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return;
+  const std::uint64_t memory =
+      static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
   if (bytes / 2 > memory / sizeof(Date)) return;
   // Where it cannot be had, parsing grows the block as it goes.
   static_cast<void>(resize(p, bytes / 2 + wideScratch + 2));

@@ -21,7 +21,7 @@ struct DateParser {
   Date* dates;
   std::size_t count;
   std::size_t capacity;
-  std::size_t line;    // lines completed before the current position
+  std::uint64_t line;  // lines completed before the current position
   WidePath path;       // the scan of the common form
   LoadResult failure;  // status is not ok once parsing has stopped
   // The token in progress when the last piece ended inside it.
@@ -30,7 +30,7 @@ struct DateParser {
   bool sawDigit;
   bool malformed;
   unsigned long long magnitude;  // saturates just above the signed 32-bit range
-  std::size_t tokenLine;
+  std::uint64_t tokenLine;
   std::size_t tokenSize;
   bool tokenCut;
   char token[maxTokenText];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 enum class LoadStatus : unsigned char {
   ok,
@@ -22,7 +23,7 @@ struct LoadResult {
   LoadStatus status;
   int error;                 // errno, for cannotOpen, readError and outOfMemory
   std::size_t count;         // records in the array before the terminator
-  std::size_t line;          // line of the bad token, counting from 1
+  std::uint64_t line;        // line of the bad token, counting from 1
   std::size_t tokenSize;     // bytes of the bad token kept in token
   bool tokenCut;             // the bad token is longer than the bytes kept
   char token[maxTokenText];  // the bad token's first bytes, as they stand in the file

@@ -48,7 +48,7 @@ void reportLoadFailure(const LoadResult& r) noexcept {
   if (r.status == LoadStatus::notInteger || r.status == LoadStatus::outOfRange) {
     char token[4 * maxTokenText + 1];
     escape(token, r.token, r.tokenSize);
-    report("datelist: %s:%zu: %s: \"%s\"%s\n", fileName, r.line,
+    report("datelist: %s:%llu: %s: \"%s\"%s\n", fileName, static_cast<unsigned long long>(r.line),
            r.status == LoadStatus::notInteger ? "not an integer" : "out of range", token,
            r.tokenCut ? "..." : "");
   } else if (r.status != LoadStatus::ok) {

@@ -9,9 +9,13 @@ source=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The library folder as GNUInstallDirs chose it for this build, and the
+# packages' architecture as dpkg names this machine's.
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
+arch=$(dpkg --print-architecture)
 (cd "$build" && rm -f ./*.deb && cpack -G DEB >/dev/null)
-programs=$(ls "$build"/bitwords_*.deb)
-dev=$(ls "$build"/bitwords-dev_*.deb)
+programs=$(ls "$build"/bitwords_*_"$arch".deb)
+dev=$(ls "$build"/bitwords-dev_*_"$arch".deb)
 
 has() {  # package, then the paths it must hold
   local deb=$1 contents
@@ -24,8 +28,8 @@ has() {  # package, then the paths it must hold
 has "$programs" usr/bin/datelist usr/bin/maskcheck usr/share/man/man1/datelist.1.gz \
   usr/share/man/man1/maskcheck.1.gz usr/share/doc/bitwords/copyright
 has "$dev" usr/include/datelist/datecodec.hpp usr/include/datelist/datefile.hpp \
-  usr/lib/libbitwords_dates.a usr/lib/cmake/bitwords/bitwordsConfig.cmake \
-  usr/lib/cmake/bitwords/bitwordsConfigVersion.cmake usr/lib/pkgconfig/bitwords.pc \
+  "usr/$libdir/libbitwords_dates.a" "usr/$libdir/cmake/bitwords/bitwordsConfig.cmake" \
+  "usr/$libdir/cmake/bitwords/bitwordsConfigVersion.cmake" "usr/$libdir/pkgconfig/bitwords.pc" \
   usr/share/doc/bitwords-dev/copyright
 if dpkg-deb -c "$dev" | grep -E 'dateparse|widescan|widepath|fdio|tests/|bench/'; then
   echo "bitwords-dev holds files that are not the library's interface"

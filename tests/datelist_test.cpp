@@ -1,12 +1,17 @@
+// The datelist program as a user runs it: what it lists and reports, on
+// every form of file, with little memory or stack, and with output that
+// cannot be written.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <string>
 
 #include "datelist/datecodec.hpp"
 #include "tests/support/run_program.hpp"
+#include "tests/support/sanitizer.hpp"
 #include "tests/support/stdio_reference.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -16,11 +21,15 @@ namespace {
 
 const std::string datelist = DATELIST_PATH;
 
+// Given as a file's contents, makes fechas.txt a directory.
+const std::string aDirectory = "(a directory)";
+
 struct Case {
   std::optional<std::string> file;  // contents of fechas.txt, or none
   std::string out;
   std::string err;
   int status;
+  ProgramLimits limits = {};
 };
 
 TEST(Datelist, ListsDatesAndReportsBadFiles) {
@@ -46,25 +55,33 @@ TEST(Datelist, ListsDatesAndReportsBadFiles) {
       // The whole file is read and checked, also past a year 0.
       {"845794\n0\n12abc", "25/12/2018\n", "datelist: fechas.txt:3: not an integer: \"12abc\"\n",
        1},
+      {aDirectory, "", "datelist: fechas.txt: Is a directory\n", 1},
+      // A C program with stdio runs in a stack of 64 KiB; so must this.
+      {"845794\n36816\n12abc\n",
+       "25/12/2018\n1/1/2000\n",
+       "datelist: fechas.txt:3: not an integer: \"12abc\"\n",
+       1,
+       {.stack = 64 << 10}},
   };
+  std::string skipped;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file.value_or("(no file)"));
     TempDir dir;
-    if (c.file) dir.write("fechas.txt", *c.file);
-    const ProgramRun run = runProgram(datelist, dir.path);
+    if (c.file == aDirectory) {
+      std::filesystem::create_directory(dir.path / "fechas.txt");
+    } else if (c.file) {
+      dir.write("fechas.txt", *c.file);
+    }
+    const ProgramRun run = runProgram(datelist, dir.path, {}, "", c.limits);
+    if (run.status == refused) {
+      skipped = limitsIgnoredReason;
+      continue;
+    }
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.status, c.status);
   }
-}
-
-TEST(Datelist, ReportsADirectoryInPlaceOfTheFile) {
-  TempDir dir;
-  std::filesystem::create_directory(dir.path / "fechas.txt");
-  const ProgramRun run = runProgram(datelist, dir.path);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "datelist: fechas.txt: Is a directory\n");
-  EXPECT_EQ(run.status, 1);
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 TEST(Datelist, ReportsOutputThatCannotBeWritten) {
@@ -135,6 +152,60 @@ TEST(Datelist, ListsRandomFilesExactlyLikeCStdio) {
     ASSERT_EQ(run.out, stdioListing(file)) << "round " << round;
     ASSERT_EQ(run.err, "");
     ASSERT_EQ(run.status, 0);
+  }
+}
+
+TEST(Datelist, ListsWhatFitsInMemoryThenFails) {
+  if (addressSanitizer)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+  constexpr std::size_t lines = 4'000'000;  // an array of 48 MB
+  TempDir dir;
+  std::string text;
+  for (std::size_t i = 0; i < lines; ++i) text += "1\n";  // 0/0/1
+  dir.write("fechas.txt", text);
+  const ProgramRun run = runProgram(datelist, dir.path, {}, "", {.addressSpace = 40u << 20});
+  if (run.status == refused) GTEST_SKIP() << limitsIgnoredReason;
+  EXPECT_EQ(run.err, "datelist: fechas.txt: Cannot allocate memory\n");
+  EXPECT_EQ(run.status, 1);
+  // Whole lines of the dates that were loaded, nothing else.
+  ASSERT_GT(run.out.size(), 0u);
+  ASSERT_LT(run.out.size(), lines * 6);
+  EXPECT_EQ(run.out.size() % 6, 0u);
+  EXPECT_EQ(run.out.find_first_not_of("0/0/1\n"), std::string::npos);
+  EXPECT_EQ(run.out.find("0/0/10"), std::string::npos);
+}
+
+TEST(Datelist, ReportsHugeTokensClippedInBoundedMemory) {
+  constexpr std::size_t megabytes = 64;
+  std::string escapes;
+  for (int i = 0; i < 40; ++i) escapes += "\\x1b";
+  struct HugeCase {
+    char fill;
+    std::string err;
+  };
+  const HugeCase cases[] = {
+      {'7', "datelist: fechas.txt:2: out of range: \"" + std::string(40, '7') + "\"...\n"},
+      {'\x1b', "datelist: fechas.txt:2: not an integer: \"" + escapes + "\"...\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    {
+      // Written a megabyte at a time, so that this process stays small for
+      // the program's peak memory to be its own.
+      std::ofstream out(dir.path / "fechas.txt", std::ios::binary);
+      out << "36816\n";
+      const std::string chunk(1 << 20, c.fill);
+      for (std::size_t i = 0; i < megabytes; ++i) out << chunk;
+      out << "\n845794\n";
+    }
+    const ProgramRun run = runProgram(datelist, dir.path);
+    EXPECT_EQ(run.out, "1/1/2000\n");
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, 1);
+    // The sanitizer's shadow of the date array counts in the peak too.
+    if (!addressSanitizer) {
+      EXPECT_LT(run.peakKiB, static_cast<long>(megabytes << 10) / 2) << "the token was buffered";
+    }
   }
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -32,11 +31,6 @@ struct Pipe {
   Pipe& operator=(const Pipe&) = delete;
 };
 
-int waitFor(pid_t pid) {
-  int status = 0;
-  return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(DescriptorIo, WriteAllGoesOnThroughSignalsAndPartialWrites) {
   Pipe pipe;
   ASSERT_GE(pipe.read, 0);
@@ -46,8 +40,7 @@ TEST(DescriptorIo, WriteAllGoesOnThroughSignalsAndPartialWrites) {
   for (char byte = 'x'; ::write(pipe.write, &byte, 1) == 1;) ++filled;
   ASSERT_EQ(::fcntl(pipe.write, F_SETFL, 0), 0);
   const std::string data(1 << 20, 'd');
-  const pid_t reader = ::fork();
-  if (reader == 0) {
+  const pid_t reader = startChild([&] {
     ::close(pipe.write);
     ::usleep(100'000);  // long enough for several interruptions
     std::size_t total = 0;
@@ -55,8 +48,8 @@ TEST(DescriptorIo, WriteAllGoesOnThroughSignalsAndPartialWrites) {
     for (ssize_t n; (n = ::read(pipe.read, buffer, sizeof buffer)) > 0;) {
       total += static_cast<std::size_t>(n);
     }
-    endChild(total == filled + data.size() ? 0 : 1);
-  }
+    return total == filled + data.size() ? 0 : 1;
+  });
   {
     Interrupts interrupts;
     EXPECT_EQ(writeAll(pipe.write, data.data(), data.size()), 0);
@@ -64,17 +57,16 @@ TEST(DescriptorIo, WriteAllGoesOnThroughSignalsAndPartialWrites) {
   EXPECT_GT(interruptions.load(), 0);
   ::close(pipe.write);
   pipe.write = -1;
-  EXPECT_EQ(waitFor(reader), 0);
+  EXPECT_EQ(waitChild(reader), 0);
 }
 
 TEST(DescriptorIo, ReadSomeGoesOnThroughSignals) {
   Pipe pipe;
   ASSERT_GE(pipe.read, 0);
-  const pid_t writer = ::fork();
-  if (writer == 0) {
+  const pid_t writer = startChild([&] {
     ::usleep(100'000);
-    endChild(::write(pipe.write, "abc", 3) == 3 ? 0 : 1);
-  }
+    return ::write(pipe.write, "abc", 3) == 3 ? 0 : 1;
+  });
   char buffer[16];
   {
     Interrupts interrupts;
@@ -82,7 +74,7 @@ TEST(DescriptorIo, ReadSomeGoesOnThroughSignals) {
   }
   EXPECT_GT(interruptions.load(), 0);
   EXPECT_EQ(std::string(buffer, 3), "abc");
-  EXPECT_EQ(waitFor(writer), 0);
+  EXPECT_EQ(waitChild(writer), 0);
 }
 
 TEST(DescriptorIo, ReportsWhatFailed) {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the build in $1 into an empty prefix, checks that both programs,
 # both manual pages (compressed) and the copyright file arrive, that the
-# programs run, and that the pages render without a warning.
+# programs run (through $EMULATOR, if given: the emulator of a build for
+# another machine), and that the pages render without a warning.
 set -euo pipefail
 build=$1
+read -ra emulator <<<"${EMULATOR:-}"
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
@@ -12,8 +14,9 @@ for f in bin/datelist bin/maskcheck share/man/man1/datelist.1.gz share/man/man1/
   share/doc/bitwords/copyright; do
   [[ -f $prefix/$f ]] || { echo "missing: $f"; exit 1; }
 done
-[[ $("$prefix/bin/maskcheck") == incorrecto ]] || { echo "installed maskcheck misbehaves"; exit 1; }
-(cd "$prefix" && printf '845794\n' > fechas.txt && [[ $(bin/datelist) == 25/12/2018 ]]) ||
+[[ $("${emulator[@]}" "$prefix/bin/maskcheck") == incorrecto ]] ||
+  { echo "installed maskcheck misbehaves"; exit 1; }
+(cd "$prefix" && printf '845794\n' > fechas.txt && [[ $("${emulator[@]}" bin/datelist) == 25/12/2018 ]]) ||
   { echo "installed datelist misbehaves"; exit 1; }
 
 for page in "$prefix"/share/man/man1/*.1.gz; do

@@ -49,7 +49,8 @@ bool list(const char* path) {
       result.status == LoadStatus::outOfMemory) {
     std::fprintf(stderr, "adddates: %s: %s\n", path, std::strerror(result.error));
   } else if (!sound) {
-    std::fprintf(stderr, "adddates: %s:%zu: not a 32-bit integer\n", path, result.line);
+    std::fprintf(stderr, "adddates: %s:%llu: not a 32-bit integer\n", path,
+                 static_cast<unsigned long long>(result.line));
   }
   if (dates != nullptr) {
     char buffer[4096];

@@ -1,21 +1,29 @@
 // Runs a built program as a user would: in a given working directory, with
 // its standard output and error captured (or standard output sent to a
-// given file such as /dev/full).
+// given file such as /dev/full), through the emulator that runs this
+// build's programs when they are built for another machine.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tests/support/child.hpp"
 #include "tests/support/temp_dir.hpp"
+
+// The emulator and its arguments, separated by '|' (empty when programs run
+// natively).
+#ifndef PROGRAM_EMULATOR
+#define PROGRAM_EMULATOR ""
+#endif
 
 // Given as outPath, runs the program with its standard output closed.
 inline const std::string closedOutput = "(closed)";
@@ -23,9 +31,12 @@ inline const std::string closedOutput = "(closed)";
 struct ProgramRun {
   std::string out;
   std::string err;
-  int status;    // exit status, or -1 if the program did not exit normally
+  int status;    // exit status, 128 + a signal that ended it, or `refused`
   long peakKiB;  // the program's peak resident memory
 };
+
+inline constexpr char limitsIgnoredReason[] =
+    "limits on memory and the stack do not take here (qemu-user ignores them)";
 
 // Limits on the program's resources, in bytes; 0 leaves one as it is.
 struct ProgramLimits {
@@ -39,30 +50,36 @@ inline ProgramRun runProgram(const std::string& program, const std::filesystem::
   TempDir capture;
   const std::string out = outPath.empty() ? (capture.path / "out").string() : outPath;
   const std::string err = (capture.path / "err").string();
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (auto& a : args) argv.push_back(a.data());
+  std::vector<std::string> words;
+  const std::string emulator = PROGRAM_EMULATOR;
+  for (std::size_t at = 0; at < emulator.size();) {
+    const std::size_t bar = std::min(emulator.find('|', at), emulator.size());
+    words.push_back(emulator.substr(at, bar - at));
+    at = bar + 1;
+  }
+  words.push_back(program);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
 
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  const pid_t pid = startChild([&] {
     const bool closed = outPath == closedOutput;
     const int outFd = closed ? -1 : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if ((closed ? ::close(1) != 0 : outFd < 0 || ::dup2(outFd, 1) < 0) || errFd < 0 ||
         ::dup2(errFd, 2) < 0 || ::chdir(workDir.c_str()) != 0) {
-      ::_exit(126);
+      return 126;
     }
     for (const auto& [resource, bytes] :
          {std::pair{RLIMIT_AS, limits.addressSpace}, std::pair{RLIMIT_STACK, limits.stack}}) {
-      const rlimit limit{bytes, bytes};
-      if (bytes != 0 && ::setrlimit(resource, &limit) != 0) ::_exit(126);
+      if (bytes != 0 && !softLimit(resource, bytes)) return refused;
     }
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
+    ::execv(argv[0], argv.data());
+    return 127;
+  });
   rusage usage{};
-  EXPECT_EQ(::wait4(pid, &status, 0, &usage), pid);
-  return ProgramRun{outPath.empty() ? readFile(out) : std::string(), readFile(err),
-                    WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
+  const int status = waitChild(pid, &usage);
+  return ProgramRun{outPath.empty() ? readFile(out) : std::string(), readFile(err), status,
+                    usage.ru_maxrss};
 }

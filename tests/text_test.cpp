@@ -27,7 +27,7 @@ std::string formatted(Date d) {
   return std::string(text, formatDate(text, d));
 }
 
-TEST(Codec, FormatsLikePrintf) {
+TEST(Text, FormatsLikePrintf) {
   for (std::int32_t day = 0; day <= maxDay; ++day) {
     for (std::int32_t month = 0; month <= maxMonth; ++month) {
       for (std::int32_t year = 0; year <= maxYear; ++year) {
@@ -69,7 +69,7 @@ std::string listing(const std::vector<Date>& dates, std::size_t room, WidePath p
   return text;
 }
 
-TEST(Listing, StopsAtTheFirstYearZeroAndFillsSmallBuffers) {
+TEST(Text, StopsAtTheFirstYearZeroAndFillsSmallBuffers) {
   const std::vector<Date> dates = {christmas, {0, 0, 5}, {31, 0, 2}, {1, 1, 0}, newYear, {0, 0, 0}};
   const std::string want = "25/12/2018\n0/0/5\n31/0/2\n";
   for (std::size_t room : {formatDateRoom, formatDateRoom + 12, std::size_t{4096}}) {
@@ -98,7 +98,7 @@ TEST(Listing, StopsAtTheFirstYearZeroAndFillsSmallBuffers) {
 // Long arrays of mostly listable records, with records out of range and a
 // year 0 at any place: every path, room and form lists exactly what printf
 // does up to the year 0 (or the end, when it is known and comes first).
-TEST(Listing, PathsAgreeWithPrintfOnLongArrays) {
+TEST(Text, PathsAgreeWithPrintfOnLongArrays) {
   std::mt19937 random(1969);
   for (int round = 0; round < 200; ++round) {
     const std::size_t size = 1 + random() % 3000;

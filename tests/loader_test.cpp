@@ -1,7 +1,20 @@
+// The loader and the parser behind it: every form of text, every bad
+// token, texts cut anywhere, every path, huge tokens and files, scarce
+// memory, readers beside appenders.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <limits>
 #include <random>
 #include <string>
 #include <string_view>
@@ -9,84 +22,21 @@
 
 #include "datelist/datefile.hpp"
 #include "datelist/dateparse.hpp"
+#include "tests/support/child.hpp"
+#include "tests/support/interrupts.hpp"
+#include "tests/support/loaded.hpp"
 #include "tests/support/paths.hpp"
+#include "tests/support/sanitizer.hpp"
 #include "tests/support/temp_dir.hpp"
 
 using namespace std::string_literals;
 
 namespace {
 
-// What a load hands back, in a form that gtest can compare and print.
-struct Loaded {
-  std::vector<Date> dates;  // the records before the terminator
-  LoadStatus status;
-  int error;
-  std::size_t line;
-  std::string token;
-  bool cut;
-};
-
-// Collects the records, checking that the array is terminated right after
-// the count the result gives.
-Loaded collect(Date* dates, const LoadResult& result) {
-  Loaded loaded{{},
-                result.status,
-                result.error,
-                result.line,
-                std::string(result.token, result.tokenSize),
-                result.tokenCut};
-  EXPECT_NE(dates, nullptr);
-  if (dates == nullptr) return loaded;
-  loaded.dates.assign(dates, dates + result.count);
-  EXPECT_EQ(dates[result.count], (Date{0, 0, 0}));
-  std::free(dates);
-  return loaded;
-}
-
-Loaded load(const std::filesystem::path& file) {
-  Date* dates = nullptr;
-  const LoadResult result = loadDates(&dates, file.c_str());
-  return collect(dates, result);
-}
-
-Loaded parse(std::string_view text) {
-  Date* dates = nullptr;
-  const LoadResult result = parseDates(&dates, text.data(), text.size());
-  return collect(dates, result);
-}
-
-// The same text fed in pieces of the given sizes, the last piece taking the
-// rest, on one path.
-Loaded parseInPieces(std::string_view text, const std::vector<std::size_t>& cuts,
-                     WidePath path = WidePath::best) {
-  DateParser parser{};
-  parser.path = path;
-  std::size_t at = 0;
-  for (std::size_t cut : cuts) {
-    if (!feedDates(parser, text.data() + at, cut - at)) break;
-    at = cut;
-  }
-  feedDates(parser, text.data() + at, text.size() - at);
-  Date* dates = nullptr;
-  const LoadResult result = finishDates(parser, &dates);
-  return collect(dates, result);
-}
-
-void expectSame(const Loaded& got, const Loaded& want) {
-  EXPECT_EQ(got.dates, want.dates);
-  EXPECT_EQ(got.status, want.status);
-  EXPECT_EQ(got.line, want.line);
-  EXPECT_EQ(got.token, want.token);
-  EXPECT_EQ(got.cut, want.cut);
-}
-
 struct GoodCase {
   std::string text;
   std::vector<Date> dates;
 };
-
-const Date christmas{25, 12, 2018};
-const Date newYear{1, 1, 2000};
 
 const std::vector<GoodCase> goodCases = {
     {"", {}},
@@ -299,49 +249,200 @@ TEST(Loader, ReadsALargeFileAcrossManyReads) {
   EXPECT_EQ(got.dates, want);
 }
 
-TEST(Appender, AppendedDatesLoadBackInOrder) {
+// A load must never see a line half written. Before each append the
+// appender, under the lock as appendDate takes it, empties the file and
+// fills it with white space up to three bytes before the end of its first
+// page, so that each line crosses a page, where a reader that does not
+// wait for the lock can see the write in two steps.
+TEST(Loader, NeverSeesAHalfWrittenLineBesideAnAppender) {
   TempDir dir;
-  const auto file = dir.path / "fechas.txt";
-  const std::vector<Date> dates = {christmas, newYear, {31, 15, 2047}, {0, 0, 1}, {1, 1, 0}};
-  for (const Date d : dates) ASSERT_EQ(appendDate(d, file.c_str()), 0);
-  EXPECT_EQ(readFile(file), "845794\n36816\n1048575\n1\n34816\n");
-  EXPECT_EQ(load(file).dates, dates);
-}
-
-TEST(Appender, RefusesDatesItsFieldsCannotHold) {
-  TempDir dir;
-  const auto file = dir.path / "fechas.txt";
-  for (const Date d : {Date{32, 1, 2000}, Date{1, 16, 2000}, Date{1, 1, 2048}, Date{-1, 1, 2000},
-                       Date{1, -1, 2000}, Date{1, 1, -1}}) {
-    EXPECT_EQ(appendDate(d, file.c_str()), ERANGE);
+  const auto file = dir.write("fechas.txt", "");
+  auto* appended = static_cast<std::atomic<int>*>(::mmap(nullptr, sizeof(std::atomic<int>),
+                                                         PROT_READ | PROT_WRITE,
+                                                         MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(appended, MAP_FAILED);
+  new (appended) std::atomic<int>(0);
+  constexpr int appends = 5'000;
+  const pid_t appender = startChild([&] {
+    const int fd = ::open(file.c_str(), O_WRONLY);
+    const std::string spaces(4093, ' ');
+    for (int i = 0; i < appends; ++i) {
+      if (::flock(fd, LOCK_EX) != 0 || ::ftruncate(fd, 0) != 0 ||
+          ::pwrite(fd, spaces.data(), spaces.size(), 0) != 4093 || ::flock(fd, LOCK_UN) != 0 ||
+          appendDate(christmas, file.c_str()) != 0) {
+        return 1;
+      }
+      appended->store(i + 1);
+    }
+    return 0;
+  });
+  int torn = 0;
+  while (appended->load() < appends) {
+    Date* dates = nullptr;
+    const LoadResult r = loadDates(&dates, file.c_str());
+    ASSERT_EQ(r.status, LoadStatus::ok);
+    for (std::size_t i = 0; i < r.count; ++i) torn += dates[i] != christmas;
+    std::free(dates);
   }
-  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(waitChild(appender), 0);
+  EXPECT_EQ(torn, 0);
+  ::munmap(appended, sizeof(std::atomic<int>));
 }
 
-TEST(Appender, EndsAnUnfinishedLastLineFirst) {
+// A load waits for an append in progress, also when signals interrupt the
+// wait, and then sees its line whole.
+TEST(Loader, WaitsForAnAppendThroughSignals) {
   TempDir dir;
-  struct Case {
-    std::string before;
-    std::string after;
-  };
-  const Case cases[] = {
-      {"845794", "845794\n36816\n"},
-      {"845794\r\n", "845794\r\n36816\n"},
-      {"845794\n", "845794\n36816\n"},
-      {"", "36816\n"},
-  };
-  for (const auto& c : cases) {
-    const auto file = dir.write("fechas.txt", c.before);
-    ASSERT_EQ(appendDate(newYear, file.c_str()), 0);
-    EXPECT_EQ(readFile(file), c.after);
+  const auto file = dir.write("fechas.txt", "36816\n");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t appender = startChild([&] {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0 || ::write(ready[1], "", 1) != 1) return 1;
+    ::usleep(100'000);  // long enough for several interruptions
+    return ::write(fd, "845794\n", 7) == 7 ? 0 : 1;
+  });
+  char byte;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  Loaded got{};
+  {
+    Interrupts interrupts;
+    got = load(file);
+  }
+  EXPECT_GT(interruptions.load(), 0);
+  EXPECT_EQ(waitChild(appender), 0);
+  EXPECT_EQ(got.status, LoadStatus::ok);
+  EXPECT_EQ(got.dates, (std::vector<Date>{newYear, christmas}));
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
+// A sparse file's size promises far more values than it can hold: a load
+// does not ask for more memory than the machine has, and reads the file as
+// it is (the NUL bytes after its first line are no integer). 5 GiB is past
+// what a 32-bit offset or size holds. tmpfs takes files of any size.
+TEST(Loader, TakesTheSizeOfHugeSparseFilesInStride) {
+  const off_t sizes[] = {off_t{5} << 30, off_t{15} << 40, std::numeric_limits<off_t>::max()};
+  for (const off_t size : sizes) {
+    SCOPED_TRACE(size);
+    TempDir dir;
+    const auto file = dir.path / "fechas.txt";
+    const int got = inChild(
+        [&] {
+          const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT, 0600);
+          if (fd < 0 || ::write(fd, "845794\n", 7) != 7 || ::ftruncate(fd, size) != 0) return 100;
+          ::close(fd);
+          const Loaded r = load(file);
+          return r.status == LoadStatus::notInteger && r.line == 2 &&
+                         r.dates == std::vector<Date>{christmas}
+                     ? 0
+                     : 1;
+        },
+        {.tmpfs = dir.path});
+    if (got == refused) GTEST_SKIP() << refusedReason;
+    EXPECT_EQ(got, 0);
   }
 }
 
-TEST(Appender, ReportsWhatFailed) {
+// A C program with stdio runs in a stack of 64 KiB; so must the library
+// (or in the least stack a thread may have, where that is more).
+TEST(Loader, LoadsParsesAndAppendsInASmallStack) {
   TempDir dir;
-  EXPECT_EQ(appendDate(newYear, (dir.path / "missing" / "fechas.txt").c_str()), ENOENT);
-  EXPECT_EQ(appendDate(newYear, dir.path.c_str()), EISDIR);
-  EXPECT_EQ(appendDate(newYear, "/dev/full"), ENOSPC);
+  struct Work {
+    std::string path;
+    bool sound;
+  } work{(dir.path / "fechas.txt").string(), false};
+  const auto body = [](void* arg) -> void* {
+    auto& w = *static_cast<Work*>(arg);
+    Date* loaded = nullptr;
+    Date* parsed = nullptr;
+    const bool appended = appendDate(christmas, w.path.c_str()) == 0;
+    const LoadResult l = loadDates(&loaded, w.path.c_str());
+    const LoadResult p = parseDates(&parsed, "845794\n", 7);
+    w.sound = appended && l.count == 1 && loaded[0] == christmas && p.count == 1 &&
+              parsed[0] == christmas;
+    std::free(loaded);
+    std::free(parsed);
+    return nullptr;
+  };
+  pthread_attr_t attr;
+  ASSERT_EQ(::pthread_attr_init(&attr), 0);
+  const long least = ::sysconf(_SC_THREAD_STACK_MIN);
+  ASSERT_EQ(::pthread_attr_setstacksize(
+                &attr, std::max(std::size_t{64} << 10, static_cast<std::size_t>(least))),
+            0);
+  pthread_t thread;
+  ASSERT_EQ(::pthread_create(&thread, &attr, +body, &work), 0);
+  ASSERT_EQ(::pthread_join(thread, nullptr), 0);
+  ::pthread_attr_destroy(&attr);
+  EXPECT_TRUE(work.sound);
 }
 
+std::size_t addressSpaceInUse() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t pages = 0;
+  statm >> pages;
+  return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// With an address-space limit 24 MiB above what the process uses, a load
+// of a 48 MB array keeps the dates that fit and says why it stopped.
+TEST(Loader, KeepsTheDatesThatFitInMemoryAndSaysSo) {
+  if (addressSanitizer)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+  constexpr std::size_t lines = 4'000'000;
+  TempDir dir;
+  std::string text;
+  for (std::size_t i = 0; i < lines; ++i) text += "1\n";  // 0/0/1
+  const auto file = dir.write("fechas.txt", text);
+  const int got = inChild([&] {
+    if (!softLimit(RLIMIT_AS, addressSpaceInUse() + (24U << 20))) return refused;
+    Date* dates = nullptr;
+    const LoadResult r = loadDates(&dates, file.c_str());
+    bool sound = r.status == LoadStatus::outOfMemory && r.error == ENOMEM && dates != nullptr &&
+                 r.count > 0 && r.count < lines && dates[r.count] == (Date{0, 0, 0});
+    for (std::size_t i = 0; sound && i < r.count; ++i) sound = dates[i] == (Date{0, 0, 1});
+    return sound ? 0 : 1;
+  });
+  if (got == refused) GTEST_SKIP() << "address-space limits do not take here (qemu-user)";
+  EXPECT_EQ(got, 0);
+}
+
+// With no address space left to map, the loader's read block and the
+// parser's copy of a long text cannot be had; each is reported as
+// outOfMemory, with a terminated array where the heap still has its room.
+TEST(Loader, ReportsEveryAllocationThatFails) {
+  if (addressSanitizer)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+  TempDir dir;
+  const auto file = dir.write("fechas.txt", "845794\n");
+  const std::string longText(200'000, '\n');
+  std::vector<void*> grabbed;
+  grabbed.reserve(1 << 16);
+  const int got = inChild([&] {
+    if (!softLimit(RLIMIT_AS, addressSpaceInUse())) return refused;
+    // The heap may still have room for a block from earlier tests: take it.
+    for (void* chunk; grabbed.size() < grabbed.capacity() &&
+                      (chunk = std::malloc(blockSize + blockPadding)) != nullptr;) {
+      grabbed.push_back(chunk);
+    }
+    const auto outOfMemory = [](const LoadResult& r, Date* dates) {
+      const bool sound = r.status == LoadStatus::outOfMemory && r.error == ENOMEM && r.count == 0 &&
+                         (dates == nullptr || dates[0] == Date{0, 0, 0});
+      std::free(dates);
+      return sound;
+    };
+    int failed = 0;
+    Date* loaded = nullptr;
+    const LoadResult l = loadDates(&loaded, file.c_str());
+    if (!outOfMemory(l, loaded)) failed |= 1;
+    Date* parsed = nullptr;
+    const LoadResult p = parseDates(&parsed, longText.data(), longText.size());
+    if (!outOfMemory(p, parsed)) failed |= 2;
+    for (void* chunk : grabbed) std::free(chunk);
+    return failed;
+  });
+  if (got == refused) GTEST_SKIP() << "address-space limits do not take here (qemu-user)";
+  EXPECT_EQ(got, 0);
+}
 }  // namespace

@@ -33,6 +33,8 @@
 #include "datelist/datetext.hpp"
 #include "tests/support/stdio_reference.hpp"
 
+using namespace bitwords;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -18,6 +18,8 @@
 
 #include <cstdint>
 
+namespace bitwords {
+
 using PackedDate = std::int32_t;
 
 struct Date {
@@ -28,7 +30,7 @@ struct Date {
   friend constexpr bool operator==(Date, Date) noexcept = default;
 };
 
-namespace datecodec_detail {
+namespace detail {
 
 // A bit field of the word: its first bit and its width. The masks and the
 // largest value follow from these two numbers.
@@ -73,23 +75,23 @@ constexpr PackedDate setField(PackedDate w, Field f, std::int32_t value) noexcep
   return toSigned((bits(w) & clearMask(f)) | placed(value, f));
 }
 
-}  // namespace datecodec_detail
+}  // namespace detail
 
-inline constexpr std::int32_t maxDay = datecodec_detail::fieldMask(datecodec_detail::dayField);
-inline constexpr std::int32_t maxMonth = datecodec_detail::fieldMask(datecodec_detail::monthField);
-inline constexpr std::int32_t maxYear = datecodec_detail::fieldMask(datecodec_detail::yearField);
+inline constexpr std::int32_t maxDay = detail::fieldMask(detail::dayField);
+inline constexpr std::int32_t maxMonth = detail::fieldMask(detail::monthField);
+inline constexpr std::int32_t maxYear = detail::fieldMask(detail::yearField);
 static_assert(maxDay == 31 && maxMonth == 15 && maxYear == 2047);
 
 constexpr std::int32_t getDay(PackedDate w) noexcept {
-  return datecodec_detail::getField(w, datecodec_detail::dayField);
+  return detail::getField(w, detail::dayField);
 }
 
 constexpr std::int32_t getMonth(PackedDate w) noexcept {
-  return datecodec_detail::getField(w, datecodec_detail::monthField);
+  return detail::getField(w, detail::monthField);
 }
 
 constexpr std::int32_t getYear(PackedDate w) noexcept {
-  return datecodec_detail::getField(w, datecodec_detail::yearField);
+  return detail::getField(w, detail::yearField);
 }
 
 constexpr Date unpackDate(PackedDate w) noexcept {
@@ -97,21 +99,21 @@ constexpr Date unpackDate(PackedDate w) noexcept {
 }
 
 constexpr PackedDate setDay(PackedDate w, std::int32_t day) noexcept {
-  return datecodec_detail::setField(w, datecodec_detail::dayField, day);
+  return detail::setField(w, detail::dayField, day);
 }
 
 constexpr PackedDate setMonth(PackedDate w, std::int32_t month) noexcept {
-  return datecodec_detail::setField(w, datecodec_detail::monthField, month);
+  return detail::setField(w, detail::monthField, month);
 }
 
 constexpr PackedDate setYear(PackedDate w, std::int32_t year) noexcept {
-  return datecodec_detail::setField(w, datecodec_detail::yearField, year);
+  return detail::setField(w, detail::yearField, year);
 }
 
 // Each field shifted up and ORed in whole: a wide field's spilled bits
 // stay set, as they do in the setters.
 constexpr PackedDate packDate(Date d) noexcept {
-  using namespace datecodec_detail;
+  using namespace detail;
   return toSigned(placed(d.day, dayField) | placed(d.month, monthField) |
                   placed(d.year, yearField));
 }
@@ -122,3 +124,5 @@ constexpr bool fieldsInRange(Date d) noexcept {
   return d.day >= 0 && d.day <= maxDay && d.month >= 0 && d.month <= maxMonth && d.year >= 0 &&
          d.year <= maxYear;
 }
+
+}  // namespace bitwords

@@ -15,7 +15,12 @@
 #include "datelist/dateparse.hpp"
 #include "datelist/fdio.hpp"
 
+namespace bitwords {
 namespace {
+
+using detail::closeFile;
+using detail::DateParser;
+using detail::writeAll;
 
 // Takes an advisory lock on the open file, waiting for it, and again after
 // a signal. Best effort: where the file system has no locks (no test here
@@ -89,16 +94,16 @@ int appendLine(int fd, PackedDate word) noexcept {
 
 LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept {
   DateParser parser{};
-  feedDates(parser, text, size);
-  return finishDates(parser, dates);
+  detail::feedDates(parser, text, size);
+  return detail::finishDates(parser, dates);
 }
 
 LoadResult loadDates(Date** dates, const char* path) noexcept {
   DateParser parser{};
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
-    stopDates(parser, LoadStatus::cannotOpen, errno);
-    return finishDates(parser, dates);
+    detail::stopDates(parser, LoadStatus::cannotOpen, errno);
+    return detail::finishDates(parser, dates);
   }
   // Appenders hold the exclusive lock while they write, so under the shared
   // one every line they wrote is whole. Closing the file releases it.
@@ -111,23 +116,24 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
   if (S_ISREG(info.st_mode) && info.st_size > 0) {
     // A size past what size_t holds (on a 32-bit machine) is no less big.
     const auto size = static_cast<std::uint64_t>(info.st_size);
-    expectBytes(parser, size > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(size));
+    detail::expectBytes(parser, size > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(size));
   }
   // The file's blocks are parsed where they are read, with no copy, in a
   // block on the heap rather than the stack.
-  char* const block = static_cast<char*>(std::malloc(blockSize + blockPadding));
-  if (block == nullptr) stopDates(parser, LoadStatus::outOfMemory, ENOMEM);
+  constexpr std::size_t blockSize = detail::blockSize;
+  char* const block = static_cast<char*>(std::malloc(blockSize + detail::blockPadding));
+  if (block == nullptr) detail::stopDates(parser, LoadStatus::outOfMemory, ENOMEM);
   while (block != nullptr) {
-    const ssize_t n = readSome(fd, block, blockSize);
-    if (n < 0) {
-      stopDates(parser, LoadStatus::readError, errno);
+    std::size_t n = 0;
+    if (const int error = detail::readSome(fd, block, blockSize, n)) {
+      detail::stopDates(parser, LoadStatus::readError, error);
       break;
     }
-    if (n == 0 || !feedBlock(parser, block, static_cast<std::size_t>(n))) break;
+    if (n == 0 || !detail::feedBlock(parser, block, n)) break;
   }
   std::free(block);
   ::close(fd);
-  return finishDates(parser, dates);
+  return detail::finishDates(parser, dates);
 }
 
 int appendDate(Date date, const char* path) noexcept {
@@ -142,3 +148,5 @@ int appendDate(Date date, const char* path) noexcept {
   const int closed = closeFile(fd);
   return error != 0 ? error : closed;
 }
+
+}  // namespace bitwords

@@ -13,6 +13,8 @@
 #include "datelist/datecodec.hpp"
 #include "datelist/loadresult.hpp"
 
+namespace bitwords {
+
 // Loads the date file at path into a new block of Date records and stores
 // its address in *dates (the previous value is overwritten, not released).
 // The caller owns the block and releases it with std::free. *dates holds a
@@ -44,3 +46,5 @@ LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept
 //   (RLIMIT_FSIZE) is refused with EFBIG before it starts.
 // - A FIFO that no process reads is refused with ENXIO.
 int appendDate(Date date, const char* path) noexcept;
+
+}  // namespace bitwords

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 
+namespace bitwords::detail {
 namespace {
 
 // White space as the C locale's isspace() has it.
@@ -60,7 +61,7 @@ void adviseHugePages(void* block, std::size_t size) noexcept {
 bool stop(DateParser& p, LoadStatus status, int error) noexcept {
   p.failure.status = status;
   p.failure.error = error;
-  p.inToken = false;
+  p.token.active = false;
   return false;
 }
 
@@ -109,29 +110,24 @@ bool store(DateParser& p, Date date) noexcept {
 }
 
 void startToken(DateParser& p) noexcept {
-  p.inToken = true;
-  p.negative = false;
-  p.sawDigit = false;
-  p.malformed = false;
-  p.magnitude = 0;
-  p.tokenLine = p.line + 1;
-  p.tokenSize = 0;
-  p.tokenCut = false;
+  p.token = DateParser::Token{.active = true, .line = p.line + 1};
 }
 
 bool rejectToken(DateParser& p, LoadStatus status) noexcept {
-  p.failure.line = p.tokenLine;
-  p.failure.tokenSize = p.tokenSize;
-  p.failure.tokenCut = p.tokenCut;
-  for (std::size_t i = 0; i < p.tokenSize; ++i) p.failure.token[i] = p.token[i];
+  const DateParser::Token& t = p.token;
+  p.failure.line = t.line;
+  p.failure.tokenSize = t.size;
+  p.failure.tokenCut = t.cut;
+  for (std::size_t i = 0; i < t.size; ++i) p.failure.token[i] = t.text[i];
   return stop(p, status, 0);
 }
 
 bool endToken(DateParser& p) noexcept {
-  p.inToken = false;
-  if (p.malformed || !p.sawDigit) return rejectToken(p, LoadStatus::notInteger);
-  if (!fitsWord(p.negative, p.magnitude)) return rejectToken(p, LoadStatus::outOfRange);
-  return store(p, decode(p.negative, p.magnitude));
+  DateParser::Token& t = p.token;
+  t.active = false;
+  if (t.malformed || !t.sawDigit) return rejectToken(p, LoadStatus::notInteger);
+  if (!fitsWord(t.negative, t.magnitude)) return rejectToken(p, LoadStatus::outOfRange);
+  return store(p, decode(t.negative, t.magnitude));
 }
 
 // Goes on with the token in progress, one byte at a time, up to the white
@@ -140,27 +136,28 @@ bool endToken(DateParser& p) noexcept {
 // shows that they are not all of it. Returns where it
 // stopped; the parser's status tells whether parsing goes on.
 const char* continueToken(DateParser& p, const char* at, const char* end) noexcept {
+  DateParser::Token& t = p.token;
   for (; at != end; ++at) {
     const auto c = static_cast<unsigned char>(*at);
     if (isSpace(c)) {
       endToken(p);
       return at;
     }
-    const bool first = p.tokenSize == 0;
-    if (p.tokenSize < maxTokenText) {
-      p.token[p.tokenSize++] = static_cast<char>(c);
+    const bool first = t.size == 0;
+    if (t.size < maxTokenText) {
+      t.text[t.size++] = static_cast<char>(c);
     } else {
-      p.tokenCut = true;
+      t.cut = true;
     }
     if (isDigit(c)) {
-      p.sawDigit = true;
-      if (p.magnitude <= magnitudeLimit) p.magnitude = p.magnitude * 10 + (c - '0');
+      t.sawDigit = true;
+      if (t.magnitude <= magnitudeLimit) t.magnitude = t.magnitude * 10 + (c - '0');
     } else if (first && (c == '+' || c == '-')) {
-      p.negative = c == '-';
+      t.negative = c == '-';
     } else {
-      p.malformed = true;
+      t.malformed = true;
     }
-    if (p.malformed && p.tokenCut) {
+    if (t.malformed && t.cut) {
       endToken(p);
       return at + 1;
     }
@@ -259,7 +256,7 @@ constexpr std::ptrdiff_t handBack = 64;
 // value.
 [[gnu::noinline]] bool scanBlock(DateParser& p, const char* at, const char* const end) noexcept {
   // Blocks come only while parsing goes on.
-  if (p.inToken) at = continueToken(p, at, end);
+  if (p.token.active) at = continueToken(p, at, end);
   if (p.failure.status != LoadStatus::ok || !reserveForBlock(p, static_cast<std::size_t>(end - at)))
     return false;
   p.path = resolvePath(p.path);
@@ -328,7 +325,7 @@ bool feedDates(DateParser& p, const char* text, std::size_t size) noexcept {
 }
 
 LoadResult finishDates(DateParser& p, Date** dates) noexcept {
-  if (p.failure.status == LoadStatus::ok && p.inToken) endToken(p);
+  if (p.failure.status == LoadStatus::ok && p.token.active) endToken(p);
   // A block always keeps a spare record for the terminator. An empty text
   // has no block yet; where not even that record can be had, *dates is
   // left null. (No test takes the heap's last twelve bytes: glibc keeps
@@ -348,3 +345,5 @@ LoadResult finishDates(DateParser& p, Date** dates) noexcept {
   p = DateParser{};
   return result;
 }
+
+}  // namespace bitwords::detail

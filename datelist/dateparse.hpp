@@ -12,28 +12,36 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "datelist/datecodec.hpp"
 #include "datelist/loadresult.hpp"
 #include "datelist/widepath.hpp"
 
+namespace bitwords::detail {
+
 struct DateParser {
+  // A token that the parser reads byte by byte, kept while a piece ends
+  // inside it.
+  struct Token {
+    bool active = false;  // a token is in progress
+    bool negative = false;
+    bool sawDigit = false;
+    bool malformed = false;
+    unsigned long long magnitude = 0;  // saturates just above the signed 32-bit range
+    std::uint64_t line = 0;
+    std::size_t size = 0;  // bytes kept in text
+    bool cut = false;      // longer than the bytes kept
+    char text[maxTokenText] = {};
+  };
+
   Date* dates;
   std::size_t count;
   std::size_t capacity;
   std::uint64_t line;  // lines completed before the current position
   WidePath path;       // the scan of the common form
   LoadResult failure;  // status is not ok once parsing has stopped
-  // The token in progress when the last piece ended inside it.
-  bool inToken;
-  bool negative;
-  bool sawDigit;
-  bool malformed;
-  unsigned long long magnitude;  // saturates just above the signed 32-bit range
-  std::uint64_t tokenLine;
-  std::size_t tokenSize;
-  bool tokenCut;
-  char token[maxTokenText];
+  Token token;
 };
 
 // The size of the blocks the loader reads, and the room that must follow
@@ -61,3 +69,5 @@ void expectBytes(DateParser& parser, std::size_t bytes) noexcept;
 bool stopDates(DateParser& parser, LoadStatus status, int error) noexcept;
 
 LoadResult finishDates(DateParser& parser, Date** dates) noexcept;
+
+}  // namespace bitwords::detail

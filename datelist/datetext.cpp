@@ -1,13 +1,16 @@
 #include "datelist/datetext.hpp"
 
-#include "datelist/widepath.hpp"
-
 #include <cstdint>
+#include <cstring>
+
+#include "datelist/datetext_detail.hpp"
+#include "datelist/widepath.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
+namespace bitwords {
 namespace {
 
 // Writes v in decimal, with a minus sign if negative, and returns the end.
@@ -46,6 +49,11 @@ constexpr std::size_t months = maxMonth + 1;
 
 // Longest text of an in-range date: "31/15/2047\n".
 constexpr std::size_t maxInRangeText = 11;
+
+// The bytes from a record's start that placing it by the tables may write:
+// its day/month text (at most "31/15/") and an 8-byte copy after it.
+constexpr std::size_t placeReach = 6 + 8;
+static_assert(placeReach <= maxDateText);
 
 // "day/month/" for every day and month, at day * 16 + month.
 constexpr FieldTable<(maxDay + 1) * months> makeDayMonthTable() noexcept {
@@ -86,7 +94,8 @@ constexpr auto yearText = makeYearTable();
   return out + text.bytes[7];
 }
 
-// The body of formatDate(), inline in the listing loop.
+// Places the date's text at out, which has room for placeReach bytes, and
+// maxDateText where the date is out of range; returns its end.
 inline char* placeDate(char* out, Date d) noexcept {
   if (fieldsInRange(d)) {
     out = placeField(out, dayMonthText.entries[static_cast<std::size_t>(d.day) * months +
@@ -170,40 +179,55 @@ char* placeListable(char* at, const Date* d, std::size_t n) noexcept {
 
 }  // namespace
 
-char* formatDate(char* out, Date d) noexcept {
-  return placeDate(out, d);
+std::to_chars_result formatDate(char* first, char* last, Date date) noexcept {
+  const auto room = static_cast<std::size_t>(last - first);
+  if (room >= (fieldsInRange(date) ? placeReach : maxDateText)) {
+    return {placeDate(first, date), std::errc{}};
+  }
+  // Too near the end for the scratch bytes: through a copy.
+  char text[maxDateText];
+  const auto size = static_cast<std::size_t>(placeDate(text, date) - text);
+  if (size > room) return {last, std::errc::value_too_large};
+  std::memcpy(first, text, size);
+  return {first + size, std::errc{}};
 }
 
-std::size_t datetext_detail::formatDates(WidePath path, const Date** next, const Date* end,
-                                         char* out, std::size_t room) noexcept {
-  const bool wide = resolvePath(path) == WidePath::wide;
+std::size_t detail::formatDates(WidePath path, const Date** next, const Date* end, char* out,
+                                std::size_t room) noexcept {
+  const bool wide = resolvePath(path) == WidePath::wide && end != nullptr;
   const Date* d = *next;
   char* at = out;
-  if (room < formatDateRoom) return 0;
-  const char* const last = out + (room - formatDateRoom);
-  while (at <= last && d != end) {
-    // The records that surely fit (each listable one takes at most
-    // maxInRangeText bytes) go by the tables without a check of room.
-    const auto fit = static_cast<std::size_t>(last - at) / maxInRangeText + 1;
-    const std::size_t bound = end != nullptr && static_cast<std::size_t>(end - d) < fit
-                                  ? static_cast<std::size_t>(end - d)
-                                  : fit;
-    const std::size_t n =
-        wide && end != nullptr ? countListableWide(d, bound) : countListable(d, bound);
-    at = placeListable(at, d, n);
-    d += n;
-    if (n == bound) continue;
-    if (d->year == 0) break;
-    at = placeDate(at, *d++);  // out of range: in full
+  char* const stop = out + room;
+  while (d != end && d->year != 0) {
+    const auto left = static_cast<std::size_t>(stop - at);
+    if (left >= placeReach) {
+      // The records that surely fit (each listable one takes at most
+      // maxInRangeText bytes) go by the tables without a check of room.
+      const std::size_t fit = (left - placeReach) / maxInRangeText + 1;
+      const std::size_t bound = end != nullptr && static_cast<std::size_t>(end - d) < fit
+                                    ? static_cast<std::size_t>(end - d)
+                                    : fit;
+      const std::size_t n = wide ? countListableWide(d, bound) : countListable(d, bound);
+      at = placeListable(at, d, n);
+      d += n;
+      if (n == bound || d->year == 0) continue;
+    }
+    // Out of range, or near the end of the room: one whole line, if it fits.
+    const std::to_chars_result placed = formatDate(at, stop, *d);
+    if (placed.ec != std::errc{}) break;
+    at = placed.ptr;
+    ++d;
   }
   *next = d;
   return static_cast<std::size_t>(at - out);
 }
 
 std::size_t formatDates(const Date** next, const Date* end, char* out, std::size_t room) noexcept {
-  return datetext_detail::formatDates(WidePath::best, next, end, out, room);
+  return detail::formatDates(detail::WidePath::best, next, end, out, room);
 }
 
 std::size_t formatDates(const Date** next, char* out, std::size_t room) noexcept {
-  return datetext_detail::formatDates(WidePath::best, next, nullptr, out, room);
+  return detail::formatDates(detail::WidePath::best, next, nullptr, out, room);
 }
+
+}  // namespace bitwords

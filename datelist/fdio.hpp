@@ -1,20 +1,23 @@
 // Plain POSIX descriptor input and output, apart from the date code: reads
 // and writes that go on after an interruption or a partial transfer, and a
-// close whose failure is an error too.
+// close whose failure is an error too. Each returns 0 or the errno of what
+// failed. Internal to the library.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstddef>
 
+namespace bitwords::detail {
+
 // Writes all of the bytes to the descriptor, going on after a partial
-// write. Returns 0, or the errno of the write that failed.
+// write.
 int writeAll(int fd, const char* data, std::size_t size) noexcept;
 
-// Reads up to size bytes, going on after an interruption. Returns the bytes
-// read (0 at the end of the file), or -1 with errno set.
-ssize_t readSome(int fd, char* data, std::size_t size) noexcept;
+// Reads up to size bytes, going on after an interruption; count receives
+// the bytes read (0 at the end of the file).
+int readSome(int fd, char* data, std::size_t size, std::size_t& count) noexcept;
 
-// Closes the descriptor. Returns 0, or the errno of the close: a file
-// system may report there a write that failed late (NFS, say).
+// Closes the descriptor. A file system may report here a write that
+// failed late (NFS, say).
 int closeFile(int fd) noexcept;
+
+}  // namespace bitwords::detail

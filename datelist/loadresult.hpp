@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace bitwords {
+
 enum class LoadStatus : unsigned char {
   ok,
   cannotOpen,   // error holds the errno of opening the file
@@ -28,3 +30,5 @@ struct LoadResult {
   bool tokenCut;             // the bad token is longer than the bytes kept
   char token[maxTokenText];  // the bad token's first bytes, as they stand in the file
 };
+
+}  // namespace bitwords

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -15,14 +16,23 @@
 
 namespace {
 
+using bitwords::Date;
+using bitwords::LoadResult;
+using bitwords::LoadStatus;
+using bitwords::maxTokenText;
+using bitwords::detail::closeFile;
+using bitwords::detail::writeAll;
+
 constexpr char fileName[] = "fechas.txt";
 
 // Writes one diagnostic line to standard error in one write.
 // The longest, a bad token's report, takes under 256 bytes.
-template <typename... Args>
-void report(const char* format, Args... args) noexcept {
+[[gnu::format(printf, 1, 2)]] void report(const char* format, ...) noexcept {
   char line[512];
-  std::snprintf(line, sizeof line, format, args...);
+  std::va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
   writeAll(STDERR_FILENO, line, std::strlen(line));
 }
 
@@ -63,7 +73,7 @@ int list(const Date* dates, std::size_t count) noexcept {
   const Date* next = dates;
   const Date* const end = dates + count;
   while (next != end && next->year != 0) {
-    const std::size_t size = formatDates(&next, end, buffer, sizeof buffer);
+    const std::size_t size = bitwords::formatDates(&next, end, buffer, sizeof buffer);
     if (const int error = writeAll(STDOUT_FILENO, buffer, size)) return error;
   }
   return 0;
@@ -74,7 +84,7 @@ int list(const Date* dates, std::size_t count) noexcept {
 int main() {
   // The array is held until the process ends, which releases it whole.
   static Date* dates = nullptr;
-  const LoadResult result = loadDates(&dates, fileName);
+  const LoadResult result = bitwords::loadDates(&dates, fileName);
 
   // No array (not even a terminator could be had) lists nothing.
   int writeError = list(dates, result.count);

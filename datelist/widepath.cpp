@@ -1,5 +1,7 @@
 #include "datelist/widepath.hpp"
 
+namespace bitwords::detail {
+
 bool wideAvailable() noexcept {
 #if defined(__x86_64__)
   // All four, asked without short cuts; each answer is its own bit, so
@@ -18,3 +20,5 @@ WidePath resolvePath(WidePath path) noexcept {
   // run by choosing it.
   return wideAvailable() ? WidePath::wide : WidePath::portable;
 }
+
+}  // namespace bitwords::detail

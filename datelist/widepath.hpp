@@ -4,6 +4,8 @@
 // fuzz targets run each that the machine can.
 #pragma once
 
+namespace bitwords::detail {
+
 enum class WidePath : unsigned char { best, portable, wide };
 
 // Whether this machine can run the wide paths: AVX2, BMI1, BMI2 and POPCNT.
@@ -11,3 +13,5 @@ bool wideAvailable() noexcept;
 
 // The path that `best` stands for here; any other path as it is.
 WidePath resolvePath(WidePath path) noexcept;
+
+}  // namespace bitwords::detail

@@ -9,6 +9,7 @@
 
 #define WIDE_TARGET __attribute__((target("avx2,bmi,bmi2,popcnt")))
 
+namespace bitwords::detail {
 namespace {
 
 // Lines are gathered as 8-byte words, the token's digits moved to the top
@@ -128,10 +129,16 @@ WIDE_TARGET WideScan scanWide(const char* at, const char* end, Date* out) noexce
   return WideScan{token, count, count + emptyLines};
 }
 
+}  // namespace bitwords::detail
+
 #else
+
+namespace bitwords::detail {
 
 WideScan scanWide(const char* at, const char*, Date*) noexcept {
   return WideScan{at, 0, 0};
 }
+
+}  // namespace bitwords::detail
 
 #endif

@@ -9,6 +9,8 @@
 
 #include "datelist/datecodec.hpp"
 
+namespace bitwords::detail {
+
 // Where a wide scan stopped and what it took.
 struct WideScan {
   const char* at;     // the first byte not taken: a token's start or white space
@@ -25,3 +27,5 @@ inline constexpr std::size_t wideScratch = 8;
 // must have room for (end - at) / 2 + wideScratch records; the eight bytes
 // after end must be readable. Call only where wideAvailable().
 WideScan scanWide(const char* at, const char* end, Date* out) noexcept;
+
+}  // namespace bitwords::detail

@@ -11,6 +11,9 @@
 
 #include "datelist/dateparse.hpp"
 
+using namespace bitwords;
+using namespace bitwords::detail;
+
 namespace {
 
 void check(bool holds) {

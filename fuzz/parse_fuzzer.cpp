@@ -14,6 +14,9 @@
 #include "datelist/datefile.hpp"
 #include "datelist/dateparse.hpp"
 
+using namespace bitwords;
+using namespace bitwords::detail;
+
 namespace {
 
 void check(bool holds) {

@@ -18,6 +18,8 @@
 #include "tests/support/loaded.hpp"
 #include "tests/support/temp_dir.hpp"
 
+using namespace bitwords;
+
 namespace {
 
 TEST(Appender, AppendedDatesLoadBackInOrder) {

@@ -8,6 +8,8 @@
 
 #include "datelist/datecodec.hpp"
 
+using namespace bitwords;
+
 namespace {
 
 struct WordCase {

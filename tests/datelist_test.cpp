@@ -15,6 +15,8 @@
 #include "tests/support/stdio_reference.hpp"
 #include "tests/support/temp_dir.hpp"
 
+using namespace bitwords;
+
 using namespace std::string_literals;
 
 namespace {

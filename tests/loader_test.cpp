@@ -29,6 +29,9 @@
 #include "tests/support/sanitizer.hpp"
 #include "tests/support/temp_dir.hpp"
 
+using namespace bitwords;
+using namespace bitwords::detail;
+
 using namespace std::string_literals;
 
 namespace {

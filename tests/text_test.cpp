@@ -1,20 +1,26 @@
+// The listing text: every date as printf writes it, into caller memory of
+// any size, on every path.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "datelist/datetext.hpp"
-#include "datelist/widepath.hpp"
+#include "datelist/datetext_detail.hpp"
 #include "tests/support/paths.hpp"
+
+using namespace bitwords;
+using namespace bitwords::detail;
 
 namespace {
 
-const Date christmas{25, 12, 2018};
-const Date newYear{1, 1, 2000};
+constexpr Date christmas{25, 12, 2018};
+constexpr Date newYear{1, 1, 2000};
 
 std::string printed(Date d) {
   char text[64];
@@ -22,9 +28,32 @@ std::string printed(Date d) {
   return std::string(text, static_cast<std::size_t>(n));
 }
 
+// The date formatted into heap memory of exactly its text's size, so that
+// a sanitizer build sees any byte written past it.
 std::string formatted(Date d) {
-  char text[formatDateRoom];
-  return std::string(text, formatDate(text, d));
+  const std::size_t size = printed(d).size();
+  const std::unique_ptr<char[]> text(new char[size]);
+  const std::to_chars_result r = formatDate(text.get(), text.get() + size, d);
+  EXPECT_EQ(r.ec, std::errc{});
+  return std::string(text.get(), r.ptr);
+}
+
+// Into every size of memory from none to two bytes more than the text: the
+// text where it fits, value_too_large where it does not.
+void expectFitsWhereItFits(Date d) {
+  const std::string want = printed(d);
+  for (std::size_t size = 0; size <= want.size() + 2; ++size) {
+    SCOPED_TRACE(::testing::Message() << want << " in " << size);
+    const std::unique_ptr<char[]> text(new char[size]);
+    const std::to_chars_result r = formatDate(text.get(), text.get() + size, d);
+    if (size >= want.size()) {
+      EXPECT_EQ(r.ec, std::errc{});
+      EXPECT_EQ(std::string(text.get(), r.ptr), want);
+    } else {
+      EXPECT_EQ(r.ec, std::errc::value_too_large);
+      EXPECT_EQ(r.ptr, text.get() + size);
+    }
+  }
 }
 
 TEST(Text, FormatsLikePrintf) {
@@ -38,9 +67,11 @@ TEST(Text, FormatsLikePrintf) {
   }
   constexpr std::int32_t lowest = std::numeric_limits<std::int32_t>::min();
   constexpr std::int32_t highest = std::numeric_limits<std::int32_t>::max();
-  for (const Date d : {Date{lowest, lowest, lowest}, Date{highest, -1, 2048}, Date{32, 16, 0},
-                       Date{-5, 3, 1999}, Date{1, 1, 1000000000}}) {
+  for (const Date d :
+       {Date{lowest, lowest, lowest}, Date{highest, -1, 2048}, Date{32, 16, 0}, Date{-5, 3, 1999},
+        Date{1, 1, 1000000000}, christmas, Date{0, 0, 0}, Date{31, 15, 2047}}) {
     EXPECT_EQ(formatted(d), printed(d));
+    expectFitsWhereItFits(d);
   }
   std::mt19937 random(7);
   for (int i = 0; i < 100000; ++i) {
@@ -50,49 +81,59 @@ TEST(Text, FormatsLikePrintf) {
   }
 }
 
-// The listing of the array through a buffer of the given room, on one path,
-// with the array's end known (the form datelist uses) or not.
+// The listing of the array through heap memory of exactly the given room,
+// refilled while it takes lines, on one path, with the array's end known
+// (the form datelist uses) or not. Each call must write whole lines.
 std::string listing(const std::vector<Date>& dates, std::size_t room, WidePath path, bool endKnown,
                     const Date** stop) {
-  std::vector<char> buffer(room);
+  const std::unique_ptr<char[]> buffer(new char[room]);
   std::string text;
   const Date* next = dates.data();
   const Date* const end = endKnown ? dates.data() + dates.size() : nullptr;
   while (next != end && next->year != 0) {
-    const std::size_t n =
-        datetext_detail::formatDates(path, &next, end, buffer.data(), buffer.size());
-    EXPECT_GT(n, 0u);
+    const std::size_t n = detail::formatDates(path, &next, end, buffer.get(), room);
     if (n == 0) break;
-    text.append(buffer.data(), n);
+    EXPECT_EQ(buffer[n - 1], '\n');
+    text.append(buffer.get(), n);
   }
   *stop = next;
   return text;
 }
 
-TEST(Text, StopsAtTheFirstYearZeroAndFillsSmallBuffers) {
-  const std::vector<Date> dates = {christmas, {0, 0, 5}, {31, 0, 2}, {1, 1, 0}, newYear, {0, 0, 0}};
-  const std::string want = "25/12/2018\n0/0/5\n31/0/2\n";
-  for (std::size_t room : {formatDateRoom, formatDateRoom + 12, std::size_t{4096}}) {
+// Every room from none up: a room of maxDateText or more lists everything
+// up to the year 0; a smaller one, the lines up to the first that does not
+// fit in it.
+TEST(Text, StopsAtTheFirstYearZeroAndFillsRoomsOfEverySize) {
+  constexpr std::int32_t lowest = std::numeric_limits<std::int32_t>::min();
+  const std::vector<Date> dates = {christmas, {0, 0, 5}, {31, 0, 2}, {lowest, lowest, lowest},
+                                   {1, 1, 0}, newYear,   {0, 0, 0}};
+  const std::vector<std::string> lines = {"25/12/2018\n", "0/0/5\n", "31/0/2\n",
+                                          "-2147483648/-2147483648/-2147483648\n"};
+  for (std::size_t room = 0; room <= 200; ++room) {
+    std::string want;
+    std::size_t listed = 0;
+    for (; listed < lines.size() && lines[listed].size() <= room; ++listed) want += lines[listed];
+    if (room >= maxDateText) {
+      ASSERT_EQ(listed, lines.size());
+    }
     for (const WidePath path : paths()) {
       for (const bool endKnown : {false, true}) {
         SCOPED_TRACE(::testing::Message() << room << " " << static_cast<int>(path) << endKnown);
         const Date* next = nullptr;
         EXPECT_EQ(listing(dates, room, path, endKnown, &next), want);
-        EXPECT_EQ(next, dates.data() + 3);
+        EXPECT_EQ(next, dates.data() + listed);
       }
     }
   }
-  // Too little room for one date: nothing written, nothing passed.
-  for (const WidePath path : paths()) {
-    char small[formatDateRoom - 1];
-    const Date* next = dates.data();
-    EXPECT_EQ(datetext_detail::formatDates(path, &next, nullptr, small, sizeof small), 0u);
-    EXPECT_EQ(next, dates.data());
-  }
-  // The public form, end unknown.
+  // The public forms.
   std::vector<char> buffer(4096);
   const Date* next = dates.data();
-  EXPECT_EQ(std::string(buffer.data(), formatDates(&next, buffer.data(), buffer.size())), want);
+  const std::string all = lines[0] + lines[1] + lines[2] + lines[3];
+  EXPECT_EQ(std::string(buffer.data(), formatDates(&next, buffer.data(), buffer.size())), all);
+  next = dates.data();
+  EXPECT_EQ(std::string(buffer.data(), formatDates(&next, dates.data() + dates.size(),
+                                                   buffer.data(), buffer.size())),
+            all);
 }
 
 // Long arrays of mostly listable records, with records out of range and a
@@ -116,7 +157,7 @@ TEST(Text, PathsAgreeWithPrintfOnLongArrays) {
     std::size_t listed = 0;
     for (; listed < size && dates[listed].year != 0; ++listed) want += printed(dates[listed]);
     for (const WidePath path : paths()) {
-      for (const std::size_t room : {formatDateRoom + 5, std::size_t{1000}, std::size_t{65536}}) {
+      for (const std::size_t room : {maxDateText, std::size_t{1000}, std::size_t{65536}}) {
         const Date* next = nullptr;
         ASSERT_EQ(listing(dates, room, path, true, &next), want) << round << " " << room;
         ASSERT_EQ(next, dates.data() + listed);

@@ -7,6 +7,9 @@
 
 #include "datelist/widepath.hpp"
 
+using namespace bitwords;
+using namespace bitwords::detail;
+
 namespace {
 
 #if defined(__x86_64__)

@@ -20,6 +20,10 @@
 
 namespace {
 
+using bitwords::Date;
+using bitwords::LoadResult;
+using bitwords::LoadStatus;
+
 // Reads one decimal field up to the next slash (or the end), if any.
 std::optional<int> field(std::string_view& text, bool last) {
   int value = 0;
@@ -43,7 +47,7 @@ std::optional<Date> parseDate(std::string_view text) {
 // whole or the listing could not be written.
 bool list(const char* path) {
   Date* dates = nullptr;
-  const LoadResult result = loadDates(&dates, path);
+  const LoadResult result = bitwords::loadDates(&dates, path);
   bool sound = result.status == LoadStatus::ok;
   if (result.status == LoadStatus::cannotOpen || result.status == LoadStatus::readError ||
       result.status == LoadStatus::outOfMemory) {
@@ -57,7 +61,7 @@ bool list(const char* path) {
     const Date* next = dates;
     const Date* const end = dates + result.count;
     while (next != end && next->year != 0) {
-      const std::size_t size = formatDates(&next, end, buffer, sizeof buffer);
+      const std::size_t size = bitwords::formatDates(&next, end, buffer, sizeof buffer);
       sound = std::fwrite(buffer, 1, size, stdout) == size && sound;
     }
   }
@@ -79,7 +83,7 @@ int main(int argc, char** argv) {
     if (!date) {
       std::fprintf(stderr, "adddates: %s: not a date of the form day/month/year\n", argv[i]);
       sound = false;
-    } else if (const int error = appendDate(*date, path)) {
+    } else if (const int error = bitwords::appendDate(*date, path)) {
       std::fprintf(stderr, "adddates: %s: %s\n", argv[i], std::strerror(error));
       sound = false;
     }

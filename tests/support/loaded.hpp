@@ -15,6 +15,10 @@
 #include "datelist/datefile.hpp"
 #include "datelist/dateparse.hpp"
 
+using bitwords::Date;
+using bitwords::LoadResult;
+using bitwords::LoadStatus;
+
 struct Loaded {
   std::vector<Date> dates;  // the records before the terminator
   LoadStatus status;
@@ -43,20 +47,21 @@ inline Loaded collect(Date* dates, const LoadResult& result) {
 
 inline Loaded load(const std::filesystem::path& file) {
   Date* dates = nullptr;
-  const LoadResult result = loadDates(&dates, file.c_str());
+  const LoadResult result = bitwords::loadDates(&dates, file.c_str());
   return collect(dates, result);
 }
 
 inline Loaded parse(std::string_view text) {
   Date* dates = nullptr;
-  const LoadResult result = parseDates(&dates, text.data(), text.size());
+  const LoadResult result = bitwords::parseDates(&dates, text.data(), text.size());
   return collect(dates, result);
 }
 
 // The text fed in pieces that end at the given offsets, the last piece
 // taking the rest, on one path.
 inline Loaded parseInPieces(std::string_view text, const std::vector<std::size_t>& cuts,
-                            WidePath path = WidePath::best) {
+                            bitwords::detail::WidePath path = bitwords::detail::WidePath::best) {
+  using namespace bitwords::detail;
   DateParser parser{};
   parser.path = path;
   std::size_t at = 0;

@@ -6,8 +6,9 @@
 
 #include "datelist/widepath.hpp"
 
-inline std::vector<WidePath> paths() {
+inline std::vector<bitwords::detail::WidePath> paths() {
+  using bitwords::detail::WidePath;
   std::vector<WidePath> all{WidePath::portable};
-  if (wideAvailable()) all.push_back(WidePath::wide);
+  if (bitwords::detail::wideAvailable()) all.push_back(WidePath::wide);
   return all;
 }

@@ -8,6 +8,8 @@
 
 #include "datelist/datecodec.hpp"
 
+using bitwords::Date;
+
 // Reads the date file at path into a terminated array owned by the caller;
 // null if the file cannot be opened or memory runs out.
 inline Date* stdioLoad(const char* path) {
@@ -17,7 +19,7 @@ inline Date* stdioLoad(const char* path) {
   std::size_t n = 0;
   int w = 0;
   while (dates != nullptr && std::fscanf(f, "%d\n", &w) == 1) {
-    dates[n++] = unpackDate(w);
+    dates[n++] = bitwords::unpackDate(w);
     dates = static_cast<Date*>(std::realloc(dates, (n + 1) * sizeof(Date)));
   }
   std::fclose(f);

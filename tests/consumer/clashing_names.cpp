@@ -1,0 +1,72 @@
+// A program with global names of its own that the library uses too (Date,
+// LoadResult, closeFile, writeAll, readSome, loadDates, appendDate,
+// packDate, formatDate, scanWide, feedBlock): it must build against the
+// installed library and round-trip a date file through bitwords::.
+//
+//   clashing_names FILE     appends 25/12/2018 and 1/1/2000, lists FILE
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+
+#include "datelist/datecodec.hpp"
+#include "datelist/datefile.hpp"
+#include "datelist/datetext.hpp"
+
+struct Date {
+  const char* text;
+};
+struct LoadResult {
+  int lines;
+};
+int closeFile(int fd) {
+  return ::close(fd);
+}
+int writeAll(int fd, const char* text, std::size_t size) {
+  return static_cast<int>(::write(fd, text, size));
+}
+int readSome(int fd) {
+  return fd;
+}
+int loadDates(const char* path) {
+  return path != nullptr ? 1 : 0;
+}
+int appendDate(Date date) {
+  return date.text != nullptr ? 1 : 0;
+}
+int packDate(int day) {
+  return day << 15;
+}
+int formatDate(char* out) {
+  return out != nullptr ? 1 : 0;
+}
+int scanWide() {
+  return 2;
+}
+int feedBlock() {
+  return 3;
+}
+
+int main(int argc, char** argv) {
+  if (argc != 2) return 2;
+  const Date mine{"mine"};
+  const LoadResult own{readSome(loadDates(argv[1]) + appendDate(mine) + formatDate(argv[1]) +
+                                scanWide() + feedBlock())};
+  for (const bitwords::Date d : {bitwords::Date{25, 12, 2018}, bitwords::Date{1, 1, 2000}}) {
+    if (bitwords::appendDate(d, argv[1]) != 0) return 1;
+  }
+  bitwords::Date* dates = nullptr;
+  const bitwords::LoadResult loaded = bitwords::loadDates(&dates, argv[1]);
+  if (loaded.status != bitwords::LoadStatus::ok) return 1;
+  char line[bitwords::maxDateText];
+  for (std::size_t i = 0; i < loaded.count; ++i) {
+    const auto [end, error] = bitwords::formatDate(line, line + sizeof line, dates[i]);
+    if (error != std::errc{}) return 1;
+    writeAll(STDOUT_FILENO, line, static_cast<std::size_t>(end - line));
+  }
+  std::free(dates);
+  std::printf("%d %d\n", own.lines, packDate(1) == bitwords::packDate({1, 0, 0}));
+  static_cast<void>(closeFile(STDIN_FILENO));
+  return 0;
+}

@@ -1,10 +1,12 @@
 #include "datelist/dateparse.hpp"
 
+#include "datelist/memlimit.hpp"
 #include "datelist/widescan.hpp"
 
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstdint>
@@ -68,15 +70,40 @@ bool stop(DateParser& p, LoadStatus status, int error) noexcept {
 // The most records whose size a size_t holds.
 constexpr std::size_t maxRecords = std::numeric_limits<std::size_t>::max() / sizeof(Date);
 
+// Blocks this large stay within what the process's memory cgroup has left:
+// past that, the kernel would not refuse the memory but kill the process
+// when it touches it. Loads of smaller ones do not pay for looking.
+constexpr std::size_t cappedBytes = std::size_t{4} << 20;
+
+// Whether the block may grow to `bytes` under the memory cgroup's limit.
+// Growing may copy it, so that the old block and the new are both held for
+// a moment.
+bool withinCap(DateParser& p, std::size_t bytes) noexcept {
+  if (bytes < cappedBytes) return true;
+  const std::uint64_t held = std::uint64_t{p.capacity} * sizeof(Date);
+  if (!p.capKnown) {
+    // Room is kept for the rest of the process and for the page cache that
+    // reading the file and writing its listing need.
+    const std::uint64_t margin = std::uint64_t{16} << 20;
+    const std::uint64_t free = memoryLeft();
+    const std::uint64_t left = free > margin ? free - margin : 0;
+    p.cap = left + std::min(held, UINT64_MAX - left);
+    p.capKnown = true;
+  }
+  return held + bytes <= p.cap;
+}
+
 // Resizes the block to hold `records` records; false, with the block as it
 // was, where the memory cannot be had.
 bool resize(DateParser& p, std::size_t records) noexcept {
   if (records > maxRecords) return false;
-  void* const block = std::realloc(p.dates, records * sizeof(Date));
+  const std::size_t bytes = records * sizeof(Date);
+  if (!withinCap(p, bytes)) return false;
+  void* const block = std::realloc(p.dates, bytes);
   if (block == nullptr) return false;
   p.dates = static_cast<Date*>(block);
   p.capacity = records;
-  adviseHugePages(block, records * sizeof(Date));
+  adviseHugePages(block, bytes);
   return true;
 }
 

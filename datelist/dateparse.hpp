@@ -42,6 +42,10 @@ struct DateParser {
   WidePath path;       // the scan of the common form
   LoadResult failure;  // status is not ok once parsing has stopped
   Token token;
+  // The most bytes the block may take: what the memory cgroup had left
+  // when the block first grew large, and the block then. Looked up once.
+  bool capKnown;
+  std::uint64_t cap;
 };
 
 // The size of the blocks the loader reads, and the room that must follow

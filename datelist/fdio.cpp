@@ -1,5 +1,6 @@
 #include "datelist/fdio.hpp"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,7 +12,13 @@ int writeAll(int fd, const char* data, std::size_t size) noexcept {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      // A descriptor left non-blocking by another program (EAGAIN, which
+      // is EWOULDBLOCK on Linux): wait until it takes more. Where the wait
+      // fails (a signal), the write tells what is wrong.
+      if (errno != EAGAIN) return errno;
+      pollfd ready{fd, POLLOUT, 0};
+      static_cast<void>(::poll(&ready, 1, -1));
+      continue;
     }
     data += n;
     size -= static_cast<std::size_t>(n);

@@ -9,7 +9,7 @@
 namespace bitwords::detail {
 
 // Writes all of the bytes to the descriptor, going on after a partial
-// write.
+// write, and waiting (poll) where the descriptor is non-blocking and full.
 int writeAll(int fd, const char* data, std::size_t size) noexcept;
 
 // Reads up to size bytes, going on after an interruption; count receives

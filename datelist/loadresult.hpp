@@ -14,7 +14,13 @@ enum class LoadStatus : unsigned char {
   notInteger,   // a token that is not a sign and digits; see line and token
   outOfRange,   // a whole integer outside the signed 32-bit range
   outOfMemory,  // the block could not grow; error holds ENOMEM
+  locked,       // another process held the file's lock past lockWaitSeconds;
+                // error holds EWOULDBLOCK
 };
+
+// How long a load or an append waits for another process to release the
+// file's lock.
+inline constexpr int lockWaitSeconds = 5;
 
 inline constexpr std::size_t maxTokenText = 40;
 
@@ -23,7 +29,7 @@ inline constexpr std::size_t maxTokenText = 40;
 // the load stopped.
 struct LoadResult {
   LoadStatus status;
-  int error;                 // errno, for cannotOpen, readError and outOfMemory
+  int error;                 // errno, for cannotOpen, readError, outOfMemory and locked
   std::size_t count;         // records in the array before the terminator
   std::uint64_t line;        // line of the bad token, counting from 1
   std::size_t tokenSize;     // bytes of the bad token kept in token

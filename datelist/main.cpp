@@ -61,6 +61,8 @@ void reportLoadFailure(const LoadResult& r) noexcept {
     report("datelist: %s:%llu: %s: \"%s\"%s\n", fileName, static_cast<unsigned long long>(r.line),
            r.status == LoadStatus::notInteger ? "not an integer" : "out of range", token,
            r.tokenCut ? "..." : "");
+  } else if (r.status == LoadStatus::locked) {
+    report("datelist: %s: locked by another process\n", fileName);
   } else if (r.status != LoadStatus::ok) {
     report("datelist: %s: %s\n", fileName, std::strerror(r.error));
   }

@@ -3,18 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "datelist/datefile.hpp"
 #include "tests/support/child.hpp"
+#include "tests/support/faults.hpp"
 #include "tests/support/loaded.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -98,71 +103,202 @@ TEST(Appender, NeverFusesItsValueWithTheLastOne) {
   }
 }
 
-TEST(Appender, RefusesAnAppendPastTheFileSizeLimitLeavingTheFileAsItWas) {
-  struct Case {
-    void (*action)(int);  // for the signal a write past the limit raises
-    rlim_t limit;
-    int error;
-    std::string after;
-  };
-  // With the signal at its default the write would end the process part way.
-  const Case cases[] = {
-      {SIG_DFL, 10, EFBIG, "845794\n"},  // room for three bytes more
-      {SIG_IGN, 10, EFBIG, "845794\n"},
-      {SIG_DFL, 13, 0, "845794\n36816\n"},  // just room
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.limit);
-    TempDir dir;
-    const auto file = dir.write("fechas.txt", "845794\n");
-    const int got = inChild([&] {
-      ::signal(SIGXFSZ, c.action);
-      if (!softLimit(RLIMIT_FSIZE, c.limit)) return 100;
-      const int error = appendDate(newYear, file.c_str());
-      // So that the child's own files (coverage counts) can be written.
-      return softLimit(RLIMIT_FSIZE, RLIM_INFINITY) ? error : 100;
-    });
-    EXPECT_EQ(got, c.error);
-    EXPECT_EQ(readFile(file), c.after);
-    if (c.error != 0) {
-      ASSERT_EQ(appendDate(newYear, file.c_str()), 0);
-      EXPECT_EQ(readFile(file), "845794\n36816\n");
-    }
-  }
+// A fault an append meets, and what it must leave. Each runs in a child,
+// which makes the file (a FIFO, or on a one-page file system of its own,
+// or with no /proc), sets the scene, appends 1/1/2000, settles (gives back
+// what the scene took, makes room again) and checks what the file holds:
+// as before where the append failed, with the line where it did not, or
+// `after`; then the next append must work.
+using Scene = std::function<bool(const std::filesystem::path&)>;  // false: refused here
+enum Place { ownDisk, smallDisk, noProc, fifo };
+struct Fault {
+  std::string what = {};
+  std::string before = {};
+  int error = 0;
+  Scene scene = {};
+  Place place = ownDisk;
+  Scene settle = {};
+  std::string after = {};
+};
+
+// What a child reports besides the append's own result.
+constexpr int wrongContents = 200;
+constexpr int sigpipePending = 201;
+constexpr int notSettled = 202;
+constexpr int secondAppendFailed = 203;
+
+// Lines of "1", ending in a line feed, `size` bytes in all.
+std::string filler(std::size_t size) {
+  std::string text;
+  while (text.size() + 2 <= size) text += "1\n";
+  if (text.size() < size) text.insert(0, "1");
+  return text;
 }
 
-TEST(Appender, CutsBackAWriteThatTheFullDiskStopsPartWay) {
-  // A file system of one page, filled but for three bytes (the line's first
-  // three bytes fit, the rest do not) or filled whole.
-  for (const std::size_t room : {std::size_t{3}, std::size_t{0}}) {
-    SCOPED_TRACE(room);
+void expectFaults(const std::vector<Fault>& faults) {
+  for (const Fault& c : faults) {
+    SCOPED_TRACE(c.what);
     TempDir dir;
-    std::string before;
-    while (before.size() < 4096 - room - 1) before += "1\n";
-    before.resize(4096 - room - 1, '1');
-    before += "\n";
     const auto file = dir.path / "fechas.txt";
+    const Isolation isolation{.tmpfs = c.place == smallDisk ? dir.path
+                                       : c.place == noProc  ? "/proc"
+                                                            : "",
+                              .tmpfsBytes = 4096};
+    const std::string after = !c.after.empty() ? c.after
+                              : c.error != 0   ? c.before
+                                               : c.before + "36816\n";
     const int got = inChild(
         [&] {
-          writeFile(file, before);
-          if (appendDate(christmas, file.c_str()) != ENOSPC) return 1;
-          if (readFile(file) != before) return 2;
-          if (::mount("tmpfs", dir.path.c_str(), "tmpfs", MS_REMOUNT, "size=8k") != 0) return 3;
-          if (appendDate(christmas, file.c_str()) != 0) return 4;
-          return readFile(file) == before + "845794\n" ? 0 : 5;
+          if (c.place == fifo ? ::mkfifo(file.c_str(), 0600) != 0
+                              : (writeFile(file, c.before), false))
+            return 100;
+          if (c.scene && !c.scene(file)) return refused;
+          const int error = appendDate(newYear, file.c_str());
+          clearFaults();
+          sigset_t pending;
+          if (::sigpending(&pending) != 0 || sigismember(&pending, SIGPIPE) == 1)
+            return sigpipePending;
+          if (c.settle && !c.settle(file)) return notSettled;
+          if (error != c.error || std::filesystem::is_fifo(file)) return error;
+          if (readFile(file) != after) return wrongContents;
+          if (appendDate(newYear, file.c_str()) != 0 || readFile(file) != after + "36816\n")
+            return secondAppendFailed;
+          return error;
         },
-        {.tmpfs = dir.path, .tmpfsBytes = 4096});
-    if (got == refused) GTEST_SKIP() << refusedReason;
-    EXPECT_EQ(got, 0);
+        isolation);
+    if (got == refused) GTEST_SKIP() << c.what << ": " << refusedReason;
+    EXPECT_EQ(got, c.error);
   }
 }
 
-TEST(Appender, RefusesAFifoThatNoOneReads) {
+// Leaves the file-size limit as it was, and so the child's own files (a
+// coverage build's counts) writable.
+bool noSizeLimit(const std::filesystem::path&) {
+  return softLimit(RLIMIT_FSIZE, RLIM_INFINITY);
+}
+
+// Gives the one-page file system a second page.
+bool makeRoom(const std::filesystem::path& file) {
+  return ::mount("tmpfs", file.parent_path().c_str(), "tmpfs", MS_REMOUNT, "size=8k") == 0;
+}
+
+// Appends a line as a writer that takes no lock (a shell's >>) would.
+void appendUnlocked(const std::filesystem::path& file, const char* line) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
+  if (fd >= 0) static_cast<void>(::write(fd, line, std::strlen(line)));
+  ::close(fd);
+}
+
+int leaseHolder = -1;
+
+// A scene where the next such call fails with the error.
+std::function<bool(const std::filesystem::path&)> failing(Call call, int error) {
+  return [=](const std::filesystem::path&) {
+    failNext(call, error);
+    return true;
+  };
+}
+
+TEST(Appender, LeavesTheFileSoundWhateverFaultItMeets) {
+  const auto sizeLimit = [](void (*action)(int), rlim_t limit) {
+    return [=](const std::filesystem::path&) {
+      ::signal(SIGXFSZ, action);
+      return softLimit(RLIMIT_FSIZE, limit);
+    };
+  };
+  const std::string line = "845794\n";
+  const std::vector<Fault> faults = {
+      // With the signal at its default a write past the limit would end the
+      // process part way: the append is refused before it starts.
+      {"past the file-size limit", line, EFBIG, sizeLimit(SIG_DFL, 10), ownDisk, noSizeLimit},
+      {"past it, SIGXFSZ ignored", line, EFBIG, sizeLimit(SIG_IGN, 10), ownDisk, noSizeLimit},
+      {"just within the file-size limit", line, 0, sizeLimit(SIG_DFL, 13), ownDisk, noSizeLimit},
+      // A writer that takes no lock appends between the append's look at
+      // the file and its write, which the limit then stops part way: only
+      // the append's own bytes are cut back.
+      {"a writer without the lock, then the limit", line, EFBIG,
+       [&](const std::filesystem::path& file) {
+         beforeNext(Call::write, [file] { appendUnlocked(file, "474877\n"); });
+         return sizeLimit(SIG_IGN, 18)(file);
+       },
+       ownDisk, noSizeLimit, "845794\n474877\n"},
+      // The disk refuses the append before it writes; where room cannot be
+      // reserved, what the write took is cut back.
+      {"a full disk, three bytes left", filler(4096 - 3), ENOSPC, {}, smallDisk, makeRoom},
+      {"a full disk", filler(4096), ENOSPC, {}, smallDisk, makeRoom},
+      {"a full disk that cannot reserve room", filler(4096 - 3), ENOSPC,
+       failing(Call::fallocate, EOPNOTSUPP), smallDisk, makeRoom},
+      // Faults of the system calls: a signal in the write, a disk that
+      // fails it, a file system without locks or that cannot reserve room,
+      // a quota that refuses the room.
+      {"a write interrupted by a signal", line, 0, failing(Call::write, EINTR)},
+      {"a write that fails", line, EIO, failing(Call::write, EIO)},
+      {"a file system without locks", line, 0, failing(Call::flock, ENOLCK)},
+      {"a file system that cannot reserve room", line, 0, failing(Call::fallocate, EOPNOTSUPP)},
+      {"over the disk quota", line, EDQUOT, failing(Call::fallocate, EDQUOT)},
+      // A FIFO that no process reads is refused, also one put in the file's
+      // place as it is opened; a reader that leaves after the open gives
+      // EPIPE, and no signal.
+      {"a FIFO that no process reads", "", ENXIO, {}, fifo},
+      {"a FIFO put in the file's place", line, ENXIO,
+       [](const std::filesystem::path& file) {
+         beforeNext(Call::open, [file] {
+           std::filesystem::remove(file);
+           ::mkfifo(file.c_str(), 0600);
+         });
+         return true;
+       }},
+      {"a FIFO whose reader leaves", "", EPIPE,
+       [](const std::filesystem::path& file) {
+         const int reader = ::open(file.c_str(), O_RDONLY | O_NONBLOCK);
+         beforeNext(Call::write, [reader] { ::close(reader); });
+         return reader >= 0;
+       },
+       fifo},
+      // Another process's read lease: the open waits for it to be broken.
+      {"a read lease", line, 0,
+       [](const std::filesystem::path& file) {
+         leaseHolder = ::open(file.c_str(), O_RDONLY);
+         struct sigaction release {};
+         release.sa_handler = [](int) { ::fcntl(leaseHolder, F_SETLEASE, F_UNLCK); };
+         release.sa_flags = SA_RESTART;
+         return ::sigaction(SIGIO, &release, nullptr) == 0 &&
+                ::fcntl(leaseHolder, F_SETLEASE, F_RDLCK) == 0;
+       }},
+      // The last byte is read through the append's own descriptor: no spare
+      // line feed for want of /proc or of a second descriptor.
+      {"no /proc", line, 0, {}, noProc},
+      {"no descriptor free", line, 0,
+       [](const std::filesystem::path&) {
+         const int lowest = ::dup(0);
+         return lowest >= 0 && ::close(lowest) == 0 &&
+                softLimit(RLIMIT_NOFILE, static_cast<rlim_t>(lowest) + 1);
+       },
+       ownDisk, [](const std::filesystem::path&) { return softLimit(RLIMIT_NOFILE, 1024); }},
+  };
+  expectFaults(faults);
+}
+
+// A full disk under an append-only file (chattr +a), which cannot be cut
+// back: the append must be refused before it writes.
+TEST(Appender, RefusesAFullDiskBeforeWritingToAnAppendOnlyFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "an append-only file needs CAP_LINUX_IMMUTABLE (root)";
+  const auto appendOnly = [](const std::filesystem::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY);
+    int flags = 0;
+    const bool made = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                      (flags |= FS_APPEND_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    ::close(fd);
+    return made;
+  };
+  expectFaults({{"a full disk under an append-only file", filler(4096 - 3), ENOSPC, appendOnly,
+                 smallDisk, makeRoom}});
+}
+
+TEST(Appender, WritesToAFifoThatIsRead) {
   TempDir dir;
   const auto fifo = dir.path / "fechas.txt";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(appendDate(newYear, fifo.c_str()), ENXIO);
-
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
   EXPECT_EQ(appendDate(newYear, fifo.c_str()), 0);

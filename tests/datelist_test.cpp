@@ -3,6 +3,11 @@
 // cannot be written.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -10,6 +15,7 @@
 #include <string>
 
 #include "datelist/datecodec.hpp"
+#include "datelist/datefile.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/sanitizer.hpp"
 #include "tests/support/stdio_reference.hpp"
@@ -86,6 +92,12 @@ TEST(Datelist, ListsDatesAndReportsBadFiles) {
   if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
+std::string repeated(const std::string& line, std::size_t times) {
+  std::string text;
+  for (std::size_t i = 0; i < times; ++i) text += line;
+  return text;
+}
+
 TEST(Datelist, ReportsOutputThatCannotBeWritten) {
   struct OutputCase {
     std::string output;  // where standard output goes
@@ -99,6 +111,8 @@ TEST(Datelist, ReportsOutputThatCannotBeWritten) {
       // Nothing to write: a closed standard output is no error.
       {closedOutput, "", "", 0},
       {closedOutput, "34816\n845794\n", "", 0},
+      // Left non-blocking by another program: the listing waits for room.
+      {slowPipe, repeated("845794\n", 100'000), "", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.output + " " + c.file);
@@ -107,6 +121,9 @@ TEST(Datelist, ReportsOutputThatCannotBeWritten) {
     const ProgramRun run = runProgram(datelist, dir.path, {}, c.output);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.status, c.status);
+    if (c.output == slowPipe) {
+      EXPECT_TRUE(run.out == repeated("25/12/2018\n", 100'000)) << run.out.size() << " bytes";
+    }
   }
 }
 
@@ -155,6 +172,30 @@ TEST(Datelist, ListsRandomFilesExactlyLikeCStdio) {
     ASSERT_EQ(run.err, "");
     ASSERT_EQ(run.status, 0);
   }
+}
+
+// A lock that another process never releases: datelist, the loader and
+// the appender each wait lockWaitSeconds, all at once here, then give up
+// and say so, the appender without writing.
+TEST(Datelist, GivesUpOnALockNeverReleased) {
+  TempDir dir;
+  const auto file = dir.write("fechas.txt", "845794\n");
+  const int holder = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  const pid_t loader = startChild([&] {
+    Date* dates = nullptr;
+    const LoadResult r = loadDates(&dates, file.c_str());
+    return r.status == LoadStatus::locked && r.error == EWOULDBLOCK && r.count == 0 ? 0 : 1;
+  });
+  const pid_t appender = startChild([&] { return appendDate({1, 1, 2000}, file.c_str()); });
+  const ProgramRun run = runProgram(datelist, dir.path);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "datelist: fechas.txt: locked by another process\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(waitChild(loader), 0);
+  EXPECT_EQ(waitChild(appender), EWOULDBLOCK);
+  EXPECT_EQ(readFile(file), "845794\n");
+  ::close(holder);
 }
 
 TEST(Datelist, ListsWhatFitsInMemoryThenFails) {

@@ -411,6 +411,68 @@ TEST(Loader, KeepsTheDatesThatFitInMemoryAndSaysSo) {
   EXPECT_EQ(got, 0);
 }
 
+// Under a memory cgroup's limit the kernel does not refuse memory but
+// kills the process that touches too much: a load stays within what is
+// left, the page cache not counted as taken, in its own group and in each
+// above it, and stops as it does when the address space runs out. The
+// child sees a cgroup file system of its own (a tmpfs in its place) whose
+// files say so, laid out as the machine's own (v1's memory controller, or
+// v2), with 32 MiB left: 40 MiB of limit, 16 MiB taken of which 8 MiB is
+// page cache.
+TEST(Loader, StaysWithinTheMemoryLeftUnderItsCgroup) {
+  constexpr std::size_t lines = 4'000'000;  // an array of 48 MB
+  constexpr std::uint64_t mib = 1 << 20;
+  TempDir dir;
+  std::string text;
+  for (std::size_t i = 0; i < lines; ++i) text += "1\n";
+  const auto file = dir.write("fechas.txt", text);
+  // The limit in the process's own group, or only in the hierarchy's root,
+  // as in a container whose group is mounted there.
+  for (const bool ownGroup : {true, false}) {
+    SCOPED_TRACE(ownGroup ? "own group" : "only the root");
+    const int got = inChild(
+        [&] {
+          // /proc/self/cgroup: v1's memory line, else v2's.
+          std::ifstream groups("/proc/self/cgroup");
+          std::string root = "/sys/fs/cgroup";
+          std::string path;
+          bool v1 = false;
+          for (std::string line; std::getline(groups, line);) {
+            const auto first = line.find(':');
+            const auto second = line.find(':', first + 1);
+            const std::string names = line.substr(first + 1, second - first - 1);
+            if (("," + names + ",").find(",memory,") != std::string::npos) {
+              v1 = true;
+              path = line.substr(second + 1);
+            } else if (names.empty() && !v1) {
+              path = line.substr(second + 1);
+            }
+          }
+          if (v1) root += "/memory";
+          const std::filesystem::path limited = ownGroup ? root + path : root;
+          std::filesystem::create_directories(limited);
+          writeFile(limited / (v1 ? "memory.limit_in_bytes" : "memory.max"),
+                    std::to_string(40 * mib) + "\n");
+          writeFile(limited / (v1 ? "memory.usage_in_bytes" : "memory.current"),
+                    std::to_string(16 * mib) + "\n");
+          // The page cache's line, after one that ends with the same key.
+          const std::string key = v1 ? "total_cache " : "file ";
+          writeFile(limited / "memory.stat",
+                    "cache 1\nmapped_" + key + "2\n" + key + std::to_string(8 * mib) + "\n");
+          Date* dates = nullptr;
+          const LoadResult r = loadDates(&dates, file.c_str());
+          bool sound = r.status == LoadStatus::outOfMemory && r.error == ENOMEM && r.count > 0 &&
+                       r.count * sizeof(Date) <= 32 * mib && dates[r.count] == (Date{0, 0, 0});
+          for (std::size_t i = 0; sound && i < r.count; ++i) sound = dates[i] == (Date{0, 0, 1});
+          std::free(dates);
+          return sound ? 0 : 1;
+        },
+        {.tmpfs = "/sys/fs/cgroup"});
+    if (got == refused) GTEST_SKIP() << refusedReason;
+    EXPECT_EQ(got, 0);
+  }
+}
+
 // With no address space left to map, the loader's read block and the
 // parser's copy of a long text cannot be had; each is reported as
 // outOfMemory, with a terminated array where the heap still has its room.

@@ -25,8 +25,10 @@
 #define PROGRAM_EMULATOR ""
 #endif
 
-// Given as outPath, runs the program with its standard output closed.
+// Given as outPath, runs the program with its standard output closed, or
+// sent to a pipe left non-blocking whose reader starts late.
 inline const std::string closedOutput = "(closed)";
+inline const std::string slowPipe = "(a slow non-blocking pipe)";
 
 struct ProgramRun {
   std::string out;
@@ -48,7 +50,10 @@ inline ProgramRun runProgram(const std::string& program, const std::filesystem::
                              std::vector<std::string> args = {}, const std::string& outPath = "",
                              ProgramLimits limits = {}) {
   TempDir capture;
-  const std::string out = outPath.empty() ? (capture.path / "out").string() : outPath;
+  const bool piped = outPath == slowPipe;
+  const std::string out = outPath.empty() || piped ? (capture.path / "out").string() : outPath;
+  int pipe[2] = {-1, -1};
+  if (piped && (::pipe(pipe) != 0 || ::fcntl(pipe[1], F_SETFL, O_NONBLOCK) != 0)) return {};
   const std::string err = (capture.path / "err").string();
   std::vector<std::string> words;
   const std::string emulator = PROGRAM_EMULATOR;
@@ -65,7 +70,9 @@ inline ProgramRun runProgram(const std::string& program, const std::filesystem::
 
   const pid_t pid = startChild([&] {
     const bool closed = outPath == closedOutput;
-    const int outFd = closed ? -1 : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int outFd = closed  ? -1
+                      : piped ? pipe[1]
+                              : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if ((closed ? ::close(1) != 0 : outFd < 0 || ::dup2(outFd, 1) < 0) || errFd < 0 ||
         ::dup2(errFd, 2) < 0 || ::chdir(workDir.c_str()) != 0) {
@@ -78,8 +85,20 @@ inline ProgramRun runProgram(const std::string& program, const std::filesystem::
     ::execv(argv[0], argv.data());
     return 127;
   });
+  std::string piped_out;
+  if (piped) {
+    ::close(pipe[1]);
+    ::usleep(100'000);  // the program meanwhile fills the pipe
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
+      piped_out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipe[0]);
+  }
   rusage usage{};
   const int status = waitChild(pid, &usage);
-  return ProgramRun{outPath.empty() ? readFile(out) : std::string(), readFile(err), status,
-                    usage.ru_maxrss};
+  return ProgramRun{piped             ? piped_out
+                    : outPath.empty() ? readFile(out)
+                                      : std::string(),
+                    readFile(err), status, usage.ru_maxrss};
 }

@@ -1,0 +1,96 @@
+// The library is built with 64-bit file offsets, under which its calls go
+// to open64 and fallocate64; here both names are defined, as themselves.
+#undef _FILE_OFFSET_BITS
+#include "tests/support/faults.hpp"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <utility>
+
+namespace {
+
+constexpr int calls = 4;
+std::function<void()>& hook(Call call) {
+  static std::function<void()> hooks[calls];
+  return hooks[static_cast<int>(call)];
+}
+int failures[calls] = {};
+
+// Runs the call's hook, if any; true, with errno set, if it is to fail.
+bool failing(Call call) {
+  if (hook(call)) std::exchange(hook(call), nullptr)();
+  int& error = failures[static_cast<int>(call)];
+  if (error == 0) return false;
+  errno = std::exchange(error, 0);
+  return true;
+}
+
+// The C library's own function of that name.
+template <typename Function>
+Function* real(const char* name) {
+  return reinterpret_cast<Function*>(::dlsym(RTLD_NEXT, name));
+}
+
+mode_t modeOf(int flags, std::va_list args) {
+  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE
+             ? static_cast<mode_t>(va_arg(args, unsigned))
+             : 0;
+}
+
+}  // namespace
+
+void beforeNext(Call call, std::function<void()> h) {
+  hook(call) = std::move(h);
+}
+
+void failNext(Call call, int error) {
+  failures[static_cast<int>(call)] = error;
+}
+
+void clearFaults() {
+  for (int i = 0; i < calls; ++i) {
+    hook(static_cast<Call>(i)) = nullptr;
+    failures[i] = 0;
+  }
+}
+
+// These take the place of the C library's functions for this program and
+// the library linked into it (a sanitizer's interceptors are weak, and give
+// way too).
+#define DEFINE_OPEN(name)                                              \
+  extern "C" int name(const char* path, int flags, ...) {              \
+    std::va_list args;                                                 \
+    va_start(args, flags);                                             \
+    const mode_t mode = modeOf(flags, args);                           \
+    va_end(args);                                                      \
+    if (failing(Call::open)) return -1;                                \
+    return real<int(const char*, int, ...)>(#name)(path, flags, mode); \
+  }
+DEFINE_OPEN(open)
+DEFINE_OPEN(open64)
+
+extern "C" ssize_t write(int fd, const void* data, size_t size) {
+  if (failing(Call::write)) return -1;
+  return static_cast<ssize_t>(::syscall(SYS_write, fd, data, size));
+}
+
+extern "C" int flock(int fd, int operation) {
+  if (failing(Call::flock)) return -1;
+  return real<int(int, int)>("flock")(fd, operation);
+}
+
+extern "C" int fallocate64(int fd, int mode, off64_t offset, off64_t size) {
+  if (failing(Call::fallocate)) return -1;
+  return real<int(int, int, off64_t, off64_t)>("fallocate64")(fd, mode, offset, size);
+}
+
+extern "C" int fallocate(int fd, int mode, off_t offset, off_t size) {
+  return fallocate64(fd, mode, offset, size);
+}

@@ -225,9 +225,11 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
   // The file's blocks are parsed where they are read, with no copy, in a
   // block on the heap rather than the stack.
   constexpr std::size_t blockSize = detail::blockSize;
-  char* const block = static_cast<char*>(std::malloc(blockSize + detail::blockPadding));
-  if (block == nullptr) detail::stopDates(parser, LoadStatus::outOfMemory, ENOMEM);
-  while (block != nullptr) {
+  char* const buffer =
+      static_cast<char*>(std::malloc(detail::blockLookBehind + blockSize + detail::blockPadding));
+  if (buffer == nullptr) detail::stopDates(parser, LoadStatus::outOfMemory, ENOMEM);
+  char* const block = buffer != nullptr ? buffer + detail::blockLookBehind : nullptr;
+  while (buffer != nullptr) {
     std::size_t n = 0;
     if (const int error = detail::readSome(fd, block, blockSize, n)) {
       detail::stopDates(parser, LoadStatus::readError, error);
@@ -235,7 +237,7 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
     }
     if (n == 0 || !detail::feedBlock(parser, block, n)) break;
   }
-  std::free(block);
+  std::free(buffer);
   ::close(fd);
   return detail::finishDates(parser, dates);
 }

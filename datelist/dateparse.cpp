@@ -1,7 +1,8 @@
 #include "datelist/dateparse.hpp"
 
 #include "datelist/memlimit.hpp"
-#include "datelist/widescan.hpp"
+#include "datelist/swar.hpp"
+#include "datelist/wide.hpp"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -193,89 +195,114 @@ const char* continueToken(DateParser& p, const char* at, const char* end) noexce
 }
 
 // Blocks end in this byte, which is neither white space nor a digit, so
-// that the common path needs no bounds checks: every loop over white space
-// or digits stops at it. Digits are read eight bytes at a time, so the
+// that the portable scan needs no bounds checks: it stops at it as at any
+// other byte it does not take. Text is read eight bytes at a time, so the
 // sentinel is followed by seven more bytes of padding.
 constexpr char sentinel = '\0';
 static_assert(blockPadding >= 8);
 
-// Reads the run of decimal digits at `at`, up to eight of them, into
-// value, and returns how many it read. The eight bytes from `at` must be
-// readable. The digits are taken eight bytes at a time: one subtraction
-// turns every digit byte into its value, a mask finds the first byte that
-// is not a digit, and three multiplications combine the digits before it.
-// Bytes after the first non-digit do not affect the result.
-unsigned readDigits(const char* at, std::uint64_t& value) noexcept {
-  // Byte i of the text as byte i of the word, counting from the low end,
-  // whatever the machine's byte order; compilers make this one load.
-  std::uint64_t bytes = 0;
-  for (unsigned i = 0; i < 8; ++i) {
-    bytes |= std::uint64_t{static_cast<unsigned char>(at[i])} << (8 * i);
+// The classes of bytes that the portable scan tells apart: white space,
+// and among it the line feed.
+constexpr unsigned char space = 1;
+constexpr unsigned char lineFeed = 2;
+struct ByteClasses {
+  unsigned char of[256];
+};
+constexpr ByteClasses byteClasses = [] {
+  ByteClasses table{};
+  for (unsigned c = 0; c < 256; ++c) {
+    table.of[c] = static_cast<unsigned char>((isSpace(static_cast<unsigned char>(c)) ? space : 0) |
+                                             (c == '\n' ? lineFeed : 0));
   }
-  // Byte i becomes its digit's value, 0 to 9, if it is a
-  // digit. A borrow can only leave a byte that is not a digit and reach the
-  // bytes after it.
-  const std::uint64_t digits = bytes - 0x3030303030303030U;
-  // The top bit of a byte is set where its value is 10 or more.
-  const std::uint64_t nonDigits = (digits | (digits + 0x7676767676767676U)) & 0x8080808080808080U;
-  const unsigned n = nonDigits == 0 ? 8 : static_cast<unsigned>(std::countr_zero(nonDigits)) / 8;
-  if (n == 0) return 0;
-  // Move the n digits to the top bytes; the bytes below them are zero, as
-  // leading zeros. Then combine pairs, quads and the two halves.
-  std::uint64_t v = digits << (8 * (8 - n));
-  v = v * 10 + (v >> 8);
-  v = (((v & 0x000000FF000000FFU) * (100 + (1000000ULL << 32))) +
-       (((v >> 16) & 0x000000FF000000FFU) * (1 + (10000ULL << 32)))) >>
-      32;
-  value = v;
-  return n;
+  return table;
+}();
+
+unsigned classOf(char c) noexcept {
+  return byteClasses.of[static_cast<unsigned char>(c)];
 }
 
-// Takes the values of the common form, an optional sign and one to ten
-// digits followed by white space within this block, with the parser's
-// counters held in locals; the block's room is reserved. Returns at the
-// first token of any other form (or out of range) for the byte-by-byte
-// path, at the end of the block, or at the first token past `until`.
-const char* scanPlainValues(DateParser& p, const char* at, const char* const end,
-                            const char* const until) noexcept {
-  Date* const dates = p.dates;
-  std::size_t count = p.count;
+// A record's day and month for each of the word's bits 11 to 19 (its month
+// and day fields), as the record's first eight bytes hold them: one load
+// and one store decode both.
+struct DayMonthPairs {
+  std::uint64_t of[512];
+};
+constexpr DayMonthPairs dayMonthPairs = [] {
+  DayMonthPairs table{};
+  for (std::uint32_t bits = 0; bits < 512; ++bits) {
+    const Date d = unpackDate(static_cast<PackedDate>(bits << detail::monthField.shift));
+    const auto day = static_cast<std::uint64_t>(d.day);
+    const auto month = static_cast<std::uint64_t>(d.month);
+    table.of[bits] =
+        std::endian::native == std::endian::little ? day | month << 32 : day << 32 | month;
+  }
+  return table;
+}();
+static_assert(detail::dayField.shift == detail::monthField.shift + detail::monthField.width &&
+              detail::monthField.width + detail::dayField.width == 9);
+
+// Stores the record of an in-range word's value.
+inline void storeDate(Date* out, std::uint32_t value) noexcept {
+  const std::uint64_t pair = dayMonthPairs.of[(value >> detail::monthField.shift) & 511];
+  static_assert(offsetof(Date, month) == offsetof(Date, day) + 4);
+  std::memcpy(&out->day, &pair, sizeof pair);
+  out->year = getYear(static_cast<PackedDate>(value));
+}
+
+// The portable scan: takes the values of the common form, one to seven
+// digits followed by white space, eight bytes at a time (swar.hpp), with
+// the parser's counters held in locals; the block's room is reserved.
+// Returns at the first token of any other form (a sign, eight digits or
+// more, another byte) for the byte-by-byte reading of a token, at the end
+// of the block, or, where it hands back to the wide scan, at the first
+// token past `until`. Kept out of line, so that its loop has the registers
+// to itself.
+template <bool handsBack>
+[[gnu::noinline]] const char* scanPortable(DateParser& p, const char* at,
+                                           const char* const until) noexcept {
+  Date* out = p.dates + p.count;
   std::uint64_t line = p.line;
   for (;;) {
-    unsigned char c;
-    while (isSpace(c = static_cast<unsigned char>(*at))) {
-      line += c == '\n' ? 1 : 0;
-      ++at;
-    }
-    if (at == end || at > until) break;
-    const char* const token = at;
-    const bool negative = c == '-';
-    if (negative || c == '+') ++at;
-    const char* const digits = at;
-    std::uint64_t magnitude = 0;
-    const unsigned leading = readDigits(at, magnitude);
-    at += leading;
-    bool plain = leading != 0;
-    if (leading == 8) {
-      // Up to seven digits always fit; a longer run may not. It wraps
-      // harmlessly when very long, and is then left to the byte-by-byte path.
-      for (unsigned d; (d = static_cast<unsigned char>(*at) - 0x30U) <= 9; ++at) {
-        magnitude = magnitude * 10 + d;
+    const std::uint64_t values = swar::digitValues(swar::loadLittle(at));
+    const std::uint64_t nonDigits = swar::nonDigits(values);
+    // One to seven digits, then another byte.
+    if (nonDigits != 0 && (nonDigits & 0x80) == 0) [[likely]] {
+      const unsigned first = swar::firstNonDigit(nonDigits);
+      const unsigned n = swar::leadingDigits(first);
+      // One to seven digits always fit; the white space after them must
+      // end the token, and is taken with it: a line feed, a carriage
+      // return and line feed, or one byte of other white space (the rest
+      // of a run is taken below).
+      const char* const after = at + n;
+      if (*after == '\n') [[likely]] {
+        ++line;
+        at = after + 1;
+      } else if (*after == '\r' && after[1] == '\n') {
+        ++line;
+        at = after + 2;
+      } else if ((classOf(*after) & space) != 0) {
+        at = after + 1;
+      } else {
+        break;
       }
-      plain = at - digits <= 10 && fitsWord(negative, magnitude);
+      storeDate(out++, swar::decimalValue(values, first));
+      if (handsBack && at > until) break;
+      continue;
     }
-    if (!plain || !isSpace(static_cast<unsigned char>(*at))) {
-      at = token;
-      break;
-    }
-    dates[count++] = decode(negative, magnitude);
+    // White space runs on; anything else (the end's sentinel among them)
+    // stops the scan.
+    const unsigned here = nonDigits != 0 ? classOf(*at) : 0;
+    if ((here & space) == 0) break;
+    line += here >> 1;
+    ++at;
   }
-  p.count = count;
+  p.count = static_cast<std::size_t>(out - p.dates);
   p.line = line;
   return at;
 }
 
-// How far the plain path goes before it hands back to the wide scan.
+// How far the portable scan goes before it hands the text back to the wide
+// scan.
 constexpr std::ptrdiff_t handBack = 64;
 
 // Parses one block, sealed at end. Kept out of line: inlined into
@@ -296,10 +323,10 @@ constexpr std::ptrdiff_t handBack = 64;
       at = scan.at;
     }
     // What the wide scan leaves (a window with other bytes, a long token,
-    // the block's last bytes) the plain path takes, for a stretch when the
-    // wide scan is to have it back.
+    // the block's last bytes) the portable scan takes, for a stretch when
+    // the wide scan is to have it back.
     const char* const until = wide && end - at > handBack ? at + handBack : end;
-    at = scanPlainValues(p, at, end, until);
+    at = wide ? scanPortable<true>(p, at, until) : scanPortable<false>(p, at, until);
     if (at == end) break;
     if (at > until) continue;
     // Anything else (leading zeros, a stray byte, a token cut by the end of
@@ -331,6 +358,7 @@ bool stopDates(DateParser& p, LoadStatus status, int error) noexcept {
 }
 
 bool feedBlock(DateParser& p, char* block, std::size_t size) noexcept {
+  std::memset(block - blockLookBehind, ' ', blockLookBehind);
   std::memset(block + size, sentinel, blockPadding);
   return scanBlock(p, block, block + size);
 }
@@ -338,8 +366,10 @@ bool feedBlock(DateParser& p, char* block, std::size_t size) noexcept {
 bool feedDates(DateParser& p, const char* text, std::size_t size) noexcept {
   // The copy lives on the heap, so that a small stack is enough.
   const std::size_t room = size < blockSize ? size : blockSize;
-  char* const block = size == 0 ? nullptr : static_cast<char*>(std::malloc(room + blockPadding));
-  if (size != 0 && block == nullptr) return stopDates(p, LoadStatus::outOfMemory, ENOMEM);
+  char* const copy =
+      size == 0 ? nullptr : static_cast<char*>(std::malloc(blockLookBehind + room + blockPadding));
+  if (size != 0 && copy == nullptr) return stopDates(p, LoadStatus::outOfMemory, ENOMEM);
+  char* const block = copy != nullptr ? copy + blockLookBehind : nullptr;
   while (size != 0 && p.failure.status == LoadStatus::ok) {
     const std::size_t n = size < room ? size : room;
     std::memcpy(block, text, n);
@@ -347,7 +377,7 @@ bool feedDates(DateParser& p, const char* text, std::size_t size) noexcept {
     text += n;
     size -= n;
   }
-  std::free(block);
+  std::free(copy);
   return p.failure.status == LoadStatus::ok;
 }
 

@@ -16,7 +16,7 @@
 
 #include "datelist/datecodec.hpp"
 #include "datelist/loadresult.hpp"
-#include "datelist/widepath.hpp"
+#include "datelist/wide.hpp"
 
 namespace bitwords::detail {
 
@@ -49,13 +49,14 @@ struct DateParser {
 };
 
 // The size of the blocks the loader reads, and the room that must follow
-// the bytes of a block given to feedBlock().
+// and precede the bytes of a block given to feedBlock().
 inline constexpr std::size_t blockSize = std::size_t{128} << 10;
 inline constexpr std::size_t blockPadding = 8;
+inline constexpr std::size_t blockLookBehind = wideLookBehind;
 
 // Parses the size bytes at block, in place: the blockPadding bytes after
-// them must be writable, and are overwritten. Returns whether parsing goes
-// on.
+// them and the blockLookBehind bytes before must be writable, and are
+// overwritten. Returns whether parsing goes on.
 bool feedBlock(DateParser& parser, char* block, std::size_t size) noexcept;
 
 // Parses a piece of caller memory, through a copy. Returns whether parsing

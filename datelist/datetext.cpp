@@ -1,14 +1,12 @@
 #include "datelist/datetext.hpp"
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "datelist/datetext_detail.hpp"
-#include "datelist/widepath.hpp"
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
+#include "datelist/wide.hpp"
 
 namespace bitwords {
 namespace {
@@ -30,21 +28,6 @@ constexpr char* writeDecimal(char* out, std::int32_t v) noexcept {
   return out;
 }
 
-// Texts for the in-range fields, padded to eight bytes so that one
-// fixed-size copy places each; the last byte holds the text's length.
-struct FieldText {
-  char bytes[8];
-};
-
-template <std::size_t N>
-struct FieldTable {
-  FieldText entries[N];
-};
-
-constexpr void setLength(FieldText& text, const char* end) noexcept {
-  text.bytes[7] = static_cast<char>(end - text.bytes);
-}
-
 constexpr std::size_t months = maxMonth + 1;
 
 // Longest text of an in-range date: "31/15/2047\n".
@@ -55,53 +38,106 @@ constexpr std::size_t maxInRangeText = 11;
 constexpr std::size_t placeReach = 6 + 8;
 static_assert(placeReach <= maxDateText);
 
+// Texts of the in-range fields, each in a word whose bytes are the text's
+// in memory order, so that one 8-byte copy places it (the bytes past the
+// text are overwritten by the next field, or ignored), and their lengths,
+// apart, so that advancing past a text is one addition.
+template <std::size_t N>
+struct FieldTexts {
+  std::uint64_t text[N];
+  std::uint64_t length[N];
+};
+
+template <std::size_t N>
+constexpr void setText(FieldTexts<N>& table, std::size_t i, const char* bytes,
+                       const char* end) noexcept {
+  std::uint64_t word = 0;
+  for (const char* c = bytes; c != end; ++c) {
+    const auto at = static_cast<unsigned>(c - bytes);
+    const unsigned shift = std::endian::native == std::endian::little ? 8 * at : 56 - 8 * at;
+    word |= std::uint64_t{static_cast<unsigned char>(*c)} << shift;
+  }
+  table.text[i] = word;
+  table.length[i] = static_cast<std::uint64_t>(end - bytes);
+}
+
 // "day/month/" for every day and month, at day * 16 + month.
-constexpr FieldTable<(maxDay + 1) * months> makeDayMonthTable() noexcept {
-  FieldTable<(maxDay + 1) * months> table{};
+constexpr FieldTexts<(maxDay + 1) * months> makeDayMonthTexts() noexcept {
+  FieldTexts<(maxDay + 1) * months> table{};
   for (std::int32_t day = 0; day <= maxDay; ++day) {
     for (std::int32_t month = 0; month <= maxMonth; ++month) {
-      FieldText& text =
-          table.entries[static_cast<std::size_t>(day) * months + static_cast<std::size_t>(month)];
-      char* end = writeDecimal(text.bytes, day);
+      char bytes[8] = {};
+      char* end = writeDecimal(bytes, day);
       *end++ = '/';
       end = writeDecimal(end, month);
       *end++ = '/';
-      setLength(text, end);
+      setText(table, static_cast<std::size_t>(day) * months + static_cast<std::size_t>(month),
+              bytes, end);
     }
   }
   return table;
 }
 
 // "year\n" for every year.
-constexpr FieldTable<maxYear + 1> makeYearTable() noexcept {
-  FieldTable<maxYear + 1> table{};
+constexpr FieldTexts<maxYear + 1> makeYearTexts() noexcept {
+  FieldTexts<maxYear + 1> table{};
   for (std::int32_t year = 0; year <= maxYear; ++year) {
-    FieldText& text = table.entries[static_cast<std::size_t>(year)];
-    char* end = writeDecimal(text.bytes, year);
+    char bytes[8] = {};
+    char* end = writeDecimal(bytes, year);
     *end++ = '\n';
-    setLength(text, end);
+    setText(table, static_cast<std::size_t>(year), bytes, end);
   }
   return table;
 }
 
-constexpr auto dayMonthText = makeDayMonthTable();
-constexpr auto yearText = makeYearTable();
+constexpr auto dayMonthTexts = makeDayMonthTexts();
+constexpr auto yearTexts = makeYearTexts();
 
-[[gnu::always_inline]] inline char* placeField(char* out, const FieldText& text) noexcept {
-  // A plain loop over a fixed count compiles to one 8-byte move; the bytes
-  // past the text are overwritten by the next field or ignored.
-  for (std::size_t i = 0; i < 8; ++i) out[i] = text.bytes[i];
-  return out + text.bytes[7];
+// A record's day and month as one word: the first eight bytes of the
+// record, day then month in memory.
+inline std::uint64_t dayAndMonth(const Date& d) noexcept {
+  static_assert(offsetof(Date, month) == offsetof(Date, day) + 4);
+  std::uint64_t word = 0;
+  std::memcpy(&word, &d.day, sizeof word);
+  return word;
+}
+
+constexpr bool littleEndian = std::endian::native == std::endian::little;
+
+// day * 16 + month of an in-range pair, by one multiplication: the
+// product's top half is the day's half moved up four bits plus the
+// month's half.
+inline std::size_t dayMonthIndex(std::uint64_t pair) noexcept {
+  constexpr std::uint64_t multiplier =
+      littleEndian ? (std::uint64_t{1} << 36) + 1 : (std::uint64_t{1} << 32) + 16;
+  return static_cast<std::size_t>((pair * multiplier) >> 32);
+}
+
+// Whether the pair's day is at most 31 and its month at most 15.
+inline bool pairInRange(std::uint64_t pair) noexcept {
+  constexpr std::uint64_t outside =
+      littleEndian ? 0xFFFFFFF0'FFFFFFE0U : 0xFFFFFFE0'FFFFFFF0U;  // month's half, day's half
+  return (pair & outside) == 0;
+}
+
+[[gnu::always_inline]] inline char* placeText(char* out, std::uint64_t text,
+                                              std::uint64_t length) noexcept {
+  std::memcpy(out, &text, sizeof text);
+  return out + length;
+}
+
+// Lists one in-range record by the tables, without a check.
+[[gnu::always_inline]] inline char* placeListable(char* at, const Date& d) noexcept {
+  const std::size_t dm = dayMonthIndex(dayAndMonth(d));
+  at = placeText(at, dayMonthTexts.text[dm], dayMonthTexts.length[dm]);
+  const auto year = static_cast<std::uint32_t>(d.year);
+  return placeText(at, yearTexts.text[year], yearTexts.length[year]);
 }
 
 // Places the date's text at out, which has room for placeReach bytes, and
 // maxDateText where the date is out of range; returns its end.
 inline char* placeDate(char* out, Date d) noexcept {
-  if (fieldsInRange(d)) {
-    out = placeField(out, dayMonthText.entries[static_cast<std::size_t>(d.day) * months +
-                                               static_cast<std::size_t>(d.month)]);
-    return placeField(out, yearText.entries[static_cast<std::size_t>(d.year)]);
-  }
+  if (fieldsInRange(d)) return placeListable(out, d);
   out = writeDecimal(out, d.day);
   *out++ = '/';
   out = writeDecimal(out, d.month);
@@ -111,69 +147,49 @@ inline char* placeDate(char* out, Date d) noexcept {
   return out;
 }
 
-// Whether the record goes by the tables: in range, and year not 0.
-constexpr bool listable(Date d) noexcept {
-  return static_cast<std::uint32_t>(d.day) <= maxDay &&
-         static_cast<std::uint32_t>(d.month) <= maxMonth &&
-         static_cast<std::uint32_t>(d.year) - 1 < maxYear;
+// Lists the records from d while they are listable, up to n of them (which
+// fit); returns the text's end, and in d the first record not listed.
+char* placeWhileListable(char* at, const Date*& d, std::size_t n) noexcept {
+  for (const Date* const last = d + n; d != last; ++d) {
+    const std::uint64_t pair = dayAndMonth(*d);
+    const auto year = static_cast<std::uint32_t>(d->year);
+    if (!pairInRange(pair) || year - 1 >= maxYear) break;
+    const std::size_t dm = dayMonthIndex(pair);
+    at = placeText(at, dayMonthTexts.text[dm], dayMonthTexts.length[dm]);
+    at = placeText(at, yearTexts.text[year], yearTexts.length[year]);
+  }
+  return at;
 }
 
-// How many of the n records from d, from the first, are listable.
-std::size_t countListable(const Date* d, std::size_t n) noexcept {
-  std::size_t k = 0;
-  while (k != n && listable(d[k])) ++k;
-  return k;
-}
-
-#if defined(__x86_64__)
-// The same count, eight records (three vectors) at a time: each field less
-// its offset (1 for the year, so that year 0 fails too) is at most its
-// limit, compared as unsigned.
-__attribute__((target("avx2"))) std::size_t countListableWide(const Date* d,
-                                                              std::size_t n) noexcept {
-  const __m256i limits[3] = {_mm256_setr_epi32(31, 15, 2046, 31, 15, 2046, 31, 15),
-                             _mm256_setr_epi32(2046, 31, 15, 2046, 31, 15, 2046, 31),
-                             _mm256_setr_epi32(15, 2046, 31, 15, 2046, 31, 15, 2046)};
-  const __m256i offsets[3] = {_mm256_setr_epi32(0, 0, 1, 0, 0, 1, 0, 0),
-                              _mm256_setr_epi32(1, 0, 0, 1, 0, 0, 1, 0),
-                              _mm256_setr_epi32(0, 1, 0, 0, 1, 0, 0, 1)};
-  static_assert(sizeof(Date) * 8 == 3 * sizeof(__m256i));
-  const auto fieldsListable = [&](const __m256i* v, int i) __attribute__((target("avx2"))) {
-    const __m256i x = _mm256_sub_epi32(_mm256_loadu_si256(v + i), offsets[i]);
-    return _mm256_cmpeq_epi32(_mm256_min_epu32(x, limits[i]), x);
+// Lists records from d, up to n of them (which fit), while the wide check
+// finds eight at a time listable, by the indices it gives; returns the
+// text's end, and in d the first record not listed.
+char* placeIndexedWide(char* at, const Date*& d, std::size_t n) noexcept {
+  constexpr std::size_t chunk = 64;
+  std::uint32_t dayMonth[chunk];
+  // (A local copy of the records' place, which the text written cannot
+  // change.)
+  const Date* records = d;
+  const auto place = [&](std::size_t i) {
+    at = placeText(at, dayMonthTexts.text[dayMonth[i]], dayMonthTexts.length[dayMonth[i]]);
+    const auto year = static_cast<std::uint32_t>(records[i].year);
+    at = placeText(at, yearTexts.text[year], yearTexts.length[year]);
   };
-  std::size_t k = 0;
-  for (; n - k >= 8; k += 8) {
-    const auto* v = reinterpret_cast<const __m256i*>(d + k);
-    const __m256i ok = _mm256_and_si256(
-        _mm256_and_si256(fieldsListable(v, 0), fieldsListable(v, 1)), fieldsListable(v, 2));
-    if (_mm256_movemask_epi8(ok) != -1) break;
+  while (n != 0) {
+    const std::size_t k = detail::indexListableWide(records, n < chunk ? n : chunk, dayMonth);
+    // Four a turn (k is a multiple of eight), to spend less on the loop
+    // than on the records.
+    for (std::size_t i = 0; i < k; i += 4) {
+      place(i);
+      place(i + 1);
+      place(i + 2);
+      place(i + 3);
+    }
+    records += k;
+    n -= k;
+    if (k < chunk) break;
   }
-  return k + countListable(d + k, n - k);
-}
-#else
-std::size_t countListableWide(const Date* d, std::size_t n) noexcept {
-  return countListable(d, n);
-}
-#endif
-
-// Lists one record by the tables, without a check.
-[[gnu::always_inline]] inline char* placeListable(char* at, const Date& d) noexcept {
-  at = placeField(at, dayMonthText.entries[static_cast<std::size_t>(d.day) * months +
-                                           static_cast<std::size_t>(d.month)]);
-  return placeField(at, yearText.entries[static_cast<std::size_t>(d.year)]);
-}
-
-// Lists n records by the tables; they are listable and fit. Four a turn,
-// to spend less on the loop than on the records.
-char* placeListable(char* at, const Date* d, std::size_t n) noexcept {
-  for (; n >= 4; n -= 4, d += 4) {
-    at = placeListable(at, d[0]);
-    at = placeListable(at, d[1]);
-    at = placeListable(at, d[2]);
-    at = placeListable(at, d[3]);
-  }
-  for (; n != 0; --n, ++d) at = placeListable(at, *d);
+  d = records;
   return at;
 }
 
@@ -207,10 +223,12 @@ std::size_t detail::formatDates(WidePath path, const Date** next, const Date* en
       const std::size_t bound = end != nullptr && static_cast<std::size_t>(end - d) < fit
                                     ? static_cast<std::size_t>(end - d)
                                     : fit;
-      const std::size_t n = wide ? countListableWide(d, bound) : countListable(d, bound);
-      at = placeListable(at, d, n);
-      d += n;
-      if (n == bound || d->year == 0) continue;
+      const Date* const last = d + bound;
+      // Checked eight at a time on the wide path, which leaves the last
+      // few to the portable check.
+      if (wide) at = placeIndexedWide(at, d, bound);
+      at = placeWhileListable(at, d, static_cast<std::size_t>(last - d));
+      if (d == last || d->year == 0) continue;
     }
     // Out of range, or near the end of the room: one whole line, if it fits.
     const std::to_chars_result placed = formatDate(at, stop, *d);

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #include "datelist/datecodec.hpp"
-#include "datelist/widepath.hpp"
+#include "datelist/wide.hpp"
 
 namespace bitwords::detail {
 

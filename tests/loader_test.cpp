@@ -487,8 +487,9 @@ TEST(Loader, ReportsEveryAllocationThatFails) {
   const int got = inChild([&] {
     if (!softLimit(RLIMIT_AS, addressSpaceInUse())) return refused;
     // The heap may still have room for a block from earlier tests: take it.
-    for (void* chunk; grabbed.size() < grabbed.capacity() &&
-                      (chunk = std::malloc(blockSize + blockPadding)) != nullptr;) {
+    for (void* chunk;
+         grabbed.size() < grabbed.capacity() &&
+         (chunk = std::malloc(blockLookBehind + blockSize + blockPadding)) != nullptr;) {
       grabbed.push_back(chunk);
     }
     const auto outOfMemory = [](const LoadResult& r, Date* dates) {

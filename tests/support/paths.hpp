@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "datelist/widepath.hpp"
+#include "datelist/wide.hpp"
 
 inline std::vector<bitwords::detail::WidePath> paths() {
   using bitwords::detail::WidePath;

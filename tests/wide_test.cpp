@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "datelist/widepath.hpp"
+#include "datelist/wide.hpp"
 
 using namespace bitwords;
 using namespace bitwords::detail;
@@ -27,14 +27,15 @@ std::set<std::string> cpuFlags() {
 }
 #endif
 
-// The wide paths run where the processor has what they use, and only there:
-// never in a build for another kind of processor.
+// The wide path runs where the processor has what it uses, and only there:
+// never in a build for another kind of processor or without it.
 TEST(WidePath, IsChosenExactlyWhereTheProcessorHasAvx2) {
 #if defined(__x86_64__)
   const std::set<std::string> flags = cpuFlags();
   if (flags.empty()) GTEST_SKIP() << "no flags in /proc/cpuinfo";
-  const bool has =
-      flags.count("avx2") && flags.count("bmi1") && flags.count("bmi2") && flags.count("popcnt");
+  const bool has = wideBuilt() && flags.count("avx2") && flags.count("bmi1") &&
+                   flags.count("bmi2") && flags.count("popcnt");
+  EXPECT_EQ(wideBuilt(), BITWORDS_SIMD_BUILT);
 #else
   const bool has = false;
 #endif

@@ -1,0 +1,404 @@
+#include "datelist/wide.hpp"
+
+#if defined(__x86_64__) && !defined(BITWORDS_NO_SIMD)
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+// Every function that uses the wide instructions is compiled for them, and
+// runs only where wideAvailable() says the processor has them.
+#define WIDE_TARGET __attribute__((target("avx2,bmi,bmi2,popcnt")))
+#define WIDE_INLINE __attribute__((target("avx2,bmi,bmi2,popcnt"), always_inline)) inline
+
+namespace bitwords::detail {
+namespace {
+
+static_assert(sizeof(Date) * 8 == 3 * sizeof(__m256i));
+
+// Three vectors of eight records hold their fields in the order day,
+// month, year, day, ...: lane i of vector v holds field (8 v + i) % 3.
+constexpr Field fieldAt(int v, int lane) noexcept {
+  constexpr Field fields[3] = {dayField, monthField, yearField};
+  return fields[(8 * v + lane) % 3];
+}
+
+// A per-field number in each lane of the three vectors' layout, made at
+// compile time from the field layout.
+struct Lanes {
+  alignas(32) std::int32_t of[3][8];
+};
+
+template <typename Of>
+constexpr Lanes byField(Of of) noexcept {
+  Lanes lanes{};
+  for (int v = 0; v < 3; ++v) {
+    for (int lane = 0; lane < 8; ++lane) lanes.of[v][lane] = of(fieldAt(v, lane));
+  }
+  return lanes;
+}
+
+constexpr bool isYear(Field f) noexcept {
+  return f.shift == yearField.shift && f.width == yearField.width;
+}
+
+constexpr Lanes shifts = byField([](Field f) { return static_cast<std::int32_t>(f.shift); });
+constexpr Lanes masks = byField([](Field f) { return static_cast<std::int32_t>(fieldMask(f)); });
+// The listing's check: each field less its offset (1 for the year, so
+// that year 0 fails too) is at most its limit.
+constexpr Lanes fieldOffsets = byField([](Field f) { return isYear(f) ? 1 : 0; });
+constexpr Lanes limits =
+    byField([](Field f) { return static_cast<std::int32_t>(fieldMask(f)) - (isYear(f) ? 1 : 0); });
+
+WIDE_INLINE __m256i vectorOf(const Lanes& lanes, int v) noexcept {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.of[v]));
+}
+
+// A byte in every lane, kept in memory, so that the compiler reads it
+// where it is used rather than building it again in a register.
+struct alignas(32) Bytes {
+  std::uint8_t of[32];
+};
+template <std::uint8_t B>
+constexpr Bytes splat = [] {
+  Bytes bytes{};
+  for (auto& b : bytes.of) b = B;
+  return bytes;
+}();
+
+WIDE_INLINE __m256i vectorOf(const Bytes& bytes) noexcept {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes.of));
+}
+
+// Converts eight tokens, each the digit values of one to eight digits in
+// the top bytes of a 64-bit lane with zeros below, to eight records at out.
+WIDE_INLINE void convertEight(__m256i a, __m256i b, Date* out) noexcept {
+  // Pairs of digits, then four-digit halves, then whole values.
+  const __m256i tensOnes = _mm256_set1_epi16(0x010A);  // bytes 10, 1
+  const __m256i hundredsOnes = _mm256_set1_epi32(0x00010064);
+  const __m256i halves =
+      _mm256_packus_epi32(_mm256_madd_epi16(_mm256_maddubs_epi16(a, tensOnes), hundredsOnes),
+                          _mm256_madd_epi16(_mm256_maddubs_epi16(b, tensOnes), hundredsOnes));
+  // Values in the order 0 1 4 5 | 2 3 6 7, from packing within lanes.
+  const __m256i values = _mm256_madd_epi16(halves, _mm256_set1_epi32(0x00012710));  // 10000, 1
+
+  // Each output vector takes the values of its records' fields, then
+  // shifts and masks each field out in place. Record r's value sits at
+  // position 0 1 4 5 2 3 6 7.
+  const __m256i picks[3] = {_mm256_setr_epi32(0, 0, 0, 1, 1, 1, 4, 4),
+                            _mm256_setr_epi32(4, 5, 5, 5, 2, 2, 2, 3),
+                            _mm256_setr_epi32(3, 3, 6, 6, 6, 7, 7, 7)};
+  auto* to = reinterpret_cast<__m256i*>(out);
+  for (int v = 0; v < 3; ++v) {
+    const __m256i fields = _mm256_and_si256(
+        _mm256_srlv_epi32(_mm256_permutevar8x32_epi32(values, picks[v]), vectorOf(shifts, v)),
+        vectorOf(masks, v));
+    _mm256_storeu_si256(to + v, fields);
+  }
+}
+
+// The 64 bytes of a window: its digits as a bit mask, and whether all of
+// its bytes are digits or white space (space, \t, \n, \v, \f, \r).
+struct Window {
+  std::uint64_t digits;
+  bool plain;  // every byte a digit or white space
+};
+
+WIDE_INLINE Window classify(__m256i lo, __m256i hi) noexcept {
+  // White space by a lookup on the low four bits: a byte is white space
+  // where the table gives the byte itself back (bytes of 0x80 and above
+  // look up zero).
+  const __m256i spaces =
+      _mm256_setr_epi8(' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0, ' ', 0, 0,
+                       0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0);
+  const __m256i zeroDigit = vectorOf(splat<'0'>);
+  const __m256i nine = vectorOf(splat<9>);
+  const auto digitsOf = [&](__m256i x) WIDE_TARGET {
+    const __m256i values = _mm256_sub_epi8(x, zeroDigit);
+    return _mm256_cmpeq_epi8(_mm256_min_epu8(values, nine), values);
+  };
+  const __m256i dLo = digitsOf(lo);
+  const __m256i dHi = digitsOf(hi);
+  const __m256i pLo = _mm256_or_si256(dLo, _mm256_cmpeq_epi8(_mm256_shuffle_epi8(spaces, lo), lo));
+  const __m256i pHi = _mm256_or_si256(dHi, _mm256_cmpeq_epi8(_mm256_shuffle_epi8(spaces, hi), hi));
+  const auto bits = [](__m256i x) WIDE_TARGET {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(x)));
+  };
+  // Whether every byte is plain, from both halves at once.
+  return Window{bits(dLo) | bits(dHi) << 32,
+                _mm256_movemask_epi8(_mm256_and_si256(pLo, pHi)) == -1};
+}
+
+// The digit values of the token ending at each of eight positions (offsets
+// from `text`), gathered as the eight bytes that end there: the bytes at
+// and below the last one that is not a digit belong to other tokens or are
+// white space, and become zeros. Lanes whose eight bytes are all digits
+// are set in `full`.
+struct Gathered {
+  __m256i lo;
+  __m256i hi;
+  int full;  // a bit per lane, from lo's four to hi's four
+};
+
+WIDE_INLINE Gathered gatherEight(const char* text, const std::uint32_t* ends) noexcept {
+  const __m256i offsets = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ends));
+  const auto* base = reinterpret_cast<const long long*>(text - 7);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i zeroDigit = vectorOf(splat<'0'>);
+  const auto clean = [&](__m256i x, __m256i& fullLanes) WIDE_TARGET {
+    // Below '0': white space, or what came before the text (taken
+    // already: white space, digits, signs).
+    __m256i other = _mm256_cmpgt_epi8(zeroDigit, x);
+    other = _mm256_or_si256(other, _mm256_srli_epi64(other, 8));
+    other = _mm256_or_si256(other, _mm256_srli_epi64(other, 16));
+    other = _mm256_or_si256(other, _mm256_srli_epi64(other, 32));
+    fullLanes = _mm256_cmpeq_epi64(other, zero);
+    return _mm256_andnot_si256(other, _mm256_sub_epi8(x, zeroDigit));
+  };
+  __m256i fullLo;
+  __m256i fullHi;
+  const __m256i lo =
+      clean(_mm256_i32gather_epi64(base, _mm256_castsi256_si128(offsets), 1), fullLo);
+  const __m256i hi =
+      clean(_mm256_i32gather_epi64(base, _mm256_extracti128_si256(offsets, 1), 1), fullHi);
+  const int full = _mm256_movemask_pd(_mm256_castsi256_pd(fullLo)) |
+                   _mm256_movemask_pd(_mm256_castsi256_pd(fullHi)) << 4;
+  return Gathered{lo, hi, full};
+}
+
+bool isDigit(char c) noexcept {
+  return static_cast<unsigned char>(c - '0') < 10;
+}
+
+// Line feeds in [from, to), for a scan that stopped short of its windows.
+std::uint64_t lineFeeds(const char* from, const char* to) noexcept {
+  std::uint64_t n = 0;
+  for (; from != to; ++from) n += *from == '\n' ? 1 : 0;
+  return n;
+}
+
+}  // namespace
+
+// The first of the lanes set in `full` (of the tokens ending at the
+// offsets `ends` from `at`, the first `taken` of them real) whose token has
+// more than eight digits, with its start; `taken` where there is none.
+struct LongToken {
+  std::size_t lane;
+  const char* start;
+};
+
+[[gnu::noinline]] LongToken findLongToken(const char* at, const std::uint32_t* ends, int full,
+                                          std::size_t taken) noexcept {
+  for (; full != 0; full &= full - 1) {
+    const auto lane = static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(full)));
+    const char* const last = at + ends[lane];
+    if (lane < taken && isDigit(last[-8])) {
+      const char* start = last - 8;
+      while (start > at && isDigit(start[-1])) --start;
+      return LongToken{lane, start};
+    }
+  }
+  return LongToken{taken, nullptr};
+}
+
+// Converts the tokens ending at the n offsets `ends` from `at` (n a
+// multiple of eight, the last of them scratch where fewer are real) to
+// records at out; returns the records converted, fewer than `real` where
+// a token of more than eight digits stops it, whose start is then in
+// *longToken. Apart from the window loop, so that each loop keeps its
+// constants in registers.
+[[gnu::noinline]] WIDE_TARGET std::size_t convertTokens(const char* at, const std::uint32_t* ends,
+                                                        std::size_t n, std::size_t real, Date* out,
+                                                        const char** longToken) noexcept {
+  for (std::size_t i = 0; i < n; i += 8) {
+    const Gathered g = gatherEight(at, ends + i);
+    convertEight(g.lo, g.hi, out + i);
+    if (g.full != 0) [[unlikely]] {
+      const LongToken t = findLongToken(at, ends + i, g.full, real - i < 8 ? real - i : 8);
+      if (t.start != nullptr) {
+        *longToken = t.start;
+        return i + t.lane;
+      }
+    }
+  }
+  return real;
+}
+
+// The state of a wide scan between runs of windows.
+struct Scan {
+  const char* w;          // the next window
+  std::uint32_t* endsTo;  // past the token ends found
+  std::uint64_t carry;    // whether the byte before w is a digit: a token may end there
+  __m256i lines;          // line feeds passed, in four 64-bit lanes
+};
+
+// Takes the windows from s.w while they hold only digits and white space,
+// up to runEnd, noting the ends of their tokens as offsets from `at`.
+WIDE_INLINE void scanWindows(const char* at, const char* runEnd, Scan& s) noexcept {
+  const __m256i lineFeed = vectorOf(splat<'\n'>);
+  const __m256i zero = _mm256_setzero_si256();
+  for (; runEnd - s.w >= 64; s.w += 64) {
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.w));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.w + 32));
+    const Window window = classify(lo, hi);
+    if (!window.plain) break;
+    // Each byte lane 0, 1 or 2: a line feed in one half or both.
+    const __m256i feeds = _mm256_sub_epi8(_mm256_sub_epi8(zero, _mm256_cmpeq_epi8(lo, lineFeed)),
+                                          _mm256_cmpeq_epi8(hi, lineFeed));
+    s.lines = _mm256_add_epi64(s.lines, _mm256_sad_epu8(feeds, zero));
+    const auto offset = static_cast<std::uint32_t>(s.w - at);
+    // A token that ended at the last byte of the window before.
+    *s.endsTo = offset - 1;
+    s.endsTo += s.carry & ~window.digits & 1;
+    // Tokens that end in this window before its last byte, which may be
+    // followed by a digit of the next.
+    std::uint64_t tokenEnds = window.digits & ~(window.digits >> 1) & (~std::uint64_t{0} >> 1);
+    s.carry = window.digits >> 63;
+    for (; tokenEnds != 0; tokenEnds = _blsr_u64(tokenEnds)) {
+      *s.endsTo++ = offset + static_cast<std::uint32_t>(_tzcnt_u64(tokenEnds));
+    }
+  }
+}
+
+WIDE_TARGET WideScan scanWide(const char* const at, const char* const end,
+                              Date* const out) noexcept {
+  // The ends of the tokens of up to `run` windows (at most 33 each), as
+  // offsets from `at`, and those left over from the run before (fewer
+  // than eight).
+  constexpr std::size_t run = 64;
+  std::uint32_t ends[8 + run * 33 + 8];
+  Scan s{at, ends, 0, _mm256_setzero_si256()};
+  Date* to = out;
+  const char* longToken = nullptr;  // where a token too long for the wide scan starts
+  for (bool more = true; more && longToken == nullptr;) {
+    const char* const runEnd =
+        end - s.w >= static_cast<std::ptrdiff_t>(64 * run) ? s.w + 64 * run : end;
+    scanWindows(at, runEnd, s);
+    // The run ends early at a window of other bytes, or at the text's last
+    // window: then every token found is converted, the last batch's
+    // unused lanes pointing at its last token and written as scratch.
+    more = s.w == runEnd && end - s.w >= 64;
+    const auto found = static_cast<std::size_t>(s.endsTo - ends);
+    std::size_t batches = found & ~std::size_t{7};
+    if (!more && found != batches) {
+      batches += 8;
+      std::fill(s.endsTo, ends + batches, s.endsTo[-1]);
+    }
+    const std::size_t real = more ? batches : found;
+    to += convertTokens(at, ends, batches, real, to, &longToken);
+    // The few left go to the front.
+    s.endsTo = std::copy(ends + real, ends + found, ends);
+  }
+  // The scan stops at the start of a token too long for it (and counts
+  // line feeds again up to it), or at the end of the last window taken,
+  // or at the start of a token that runs on past it.
+  if (longToken != nullptr) {
+    return WideScan{longToken, static_cast<std::size_t>(to - out), lineFeeds(at, longToken)};
+  }
+  const char* stop = s.w;
+  while (s.carry != 0 && stop > at && isDigit(stop[-1])) --stop;
+  alignas(32) std::uint64_t parts[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(parts), s.lines);
+  return WideScan{stop, static_cast<std::size_t>(to - out),
+                  parts[0] + parts[1] + parts[2] + parts[3]};
+}
+
+// The records' fields apart: eight records' days, months and years, each
+// in a vector of its own. Lane i of the result takes the vector that holds
+// field f at lane i (one of the three does), then a permute puts record
+// r's field, at position 3 r + f of the records, in lane r.
+template <int field>
+constexpr int blendFrom(int v) noexcept {
+  int lanes = 0;
+  for (int i = 0; i < 8; ++i) lanes |= (8 * v + i) % 3 == field ? 1 << i : 0;
+  return lanes;
+}
+
+template <int field>
+WIDE_INLINE __m256i fieldOf(__m256i v0, __m256i v1, __m256i v2) noexcept {
+  const __m256i picked =
+      _mm256_blend_epi32(_mm256_blend_epi32(v0, v1, blendFrom<field>(1)), v2, blendFrom<field>(2));
+  return _mm256_permutevar8x32_epi32(
+      picked,
+      _mm256_setr_epi32(field % 8, (3 + field) % 8, (6 + field) % 8, (9 + field) % 8,
+                        (12 + field) % 8, (15 + field) % 8, (18 + field) % 8, (21 + field) % 8));
+}
+
+WIDE_TARGET std::size_t indexListableWide(const Date* d, std::size_t n,
+                                          std::uint32_t* dayMonth) noexcept {
+  static_assert(offsetof(Date, day) == 0 && offsetof(Date, month) == 4 &&
+                offsetof(Date, year) == 8);
+  std::size_t k = 0;
+  for (; n - k >= 8; k += 8) {
+    const auto* v = reinterpret_cast<const __m256i*>(d + k);
+    const __m256i v0 = _mm256_loadu_si256(v);
+    const __m256i v1 = _mm256_loadu_si256(v + 1);
+    const __m256i v2 = _mm256_loadu_si256(v + 2);
+    // Each field less its offset (1 for the year, so that year 0 fails
+    // too) is at most its limit, compared as unsigned, in the records'
+    // own layout.
+    __m256i ok = _mm256_set1_epi32(-1);
+    for (int i = 0; i < 3; ++i) {
+      const __m256i x = _mm256_sub_epi32(i == 0 ? v0 : i == 1 ? v1 : v2, vectorOf(fieldOffsets, i));
+      ok = _mm256_and_si256(ok, _mm256_cmpeq_epi32(_mm256_min_epu32(x, vectorOf(limits, i)), x));
+    }
+    if (_mm256_movemask_epi8(ok) != -1) break;
+    const __m256i day = fieldOf<0>(v0, v1, v2);
+    const __m256i month = fieldOf<1>(v0, v1, v2);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dayMonth + k),
+                        _mm256_add_epi32(_mm256_slli_epi32(day, monthField.width), month));
+  }
+  return k;
+}
+
+bool wideBuilt() noexcept {
+  return true;
+}
+
+bool wideAvailable() noexcept {
+  // All four, asked without short cuts; each answer is its own bit, so
+  // each is made 0 or 1 first.
+  const auto has = [](auto answer) { return static_cast<unsigned>(static_cast<bool>(answer)); };
+  return (has(__builtin_cpu_supports("avx2")) & has(__builtin_cpu_supports("bmi")) &
+          has(__builtin_cpu_supports("bmi2")) & has(__builtin_cpu_supports("popcnt"))) == 1U;
+}
+
+}  // namespace bitwords::detail
+
+#else
+
+namespace bitwords::detail {
+
+// Never called: wideAvailable() is false in this build.
+WideScan scanWide(const char* at, const char*, Date*) noexcept {
+  return WideScan{at, 0, 0};
+}
+
+std::size_t indexListableWide(const Date*, std::size_t, std::uint32_t*) noexcept {
+  return 0;
+}
+
+bool wideBuilt() noexcept {
+  return false;
+}
+
+bool wideAvailable() noexcept {
+  return false;
+}
+
+}  // namespace bitwords::detail
+
+#endif
+
+namespace bitwords::detail {
+
+WidePath resolvePath(WidePath path) noexcept {
+  if (path != WidePath::best) return path;
+  // The portable path is chosen on processors without AVX2, which the tests
+  // run by choosing it.
+  return wideAvailable() ? WidePath::wide : WidePath::portable;
+}
+
+}  // namespace bitwords::detail

@@ -217,14 +217,17 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
   // would grow as for a pipe.)
   struct stat info {};
   static_cast<void>(::fstat(fd, &info));
-  if (S_ISREG(info.st_mode) && info.st_size > 0) {
+  const bool regular = S_ISREG(info.st_mode);
+  std::size_t blockSize = detail::blockSize;
+  if (regular && info.st_size > 0) {
     // A size past what size_t holds (on a 32-bit machine) is no less big.
     const auto size = static_cast<std::uint64_t>(info.st_size);
     detail::expectBytes(parser, size > SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(size));
+    // A small file is read in a block of its own size.
+    if (size < blockSize) blockSize = static_cast<std::size_t>(size);
   }
   // The file's blocks are parsed where they are read, with no copy, in a
   // block on the heap rather than the stack.
-  constexpr std::size_t blockSize = detail::blockSize;
   char* const buffer =
       static_cast<char*>(std::malloc(detail::blockLookBehind + blockSize + detail::blockPadding));
   if (buffer == nullptr) detail::stopDates(parser, LoadStatus::outOfMemory, ENOMEM);
@@ -236,6 +239,9 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
       break;
     }
     if (n == 0 || !detail::feedBlock(parser, block, n)) break;
+    // A regular file gives less than asked only at its end (a writer that
+    // takes no lock may add more meanwhile, which this load need not see).
+    if (regular && n < blockSize) break;
   }
   std::free(buffer);
   ::close(fd);

@@ -159,11 +159,13 @@ bool endToken(DateParser& p) noexcept {
   return store(p, decode(t.negative, t.magnitude));
 }
 
-// Goes on with the token in progress, one byte at a time, up to the white
-// space that ends it or the end of the piece. A token known to be bad stops
-// as soon as the bytes that the report shows are kept and one more byte
-// shows that they are not all of it. Returns where it
-// stopped; the parser's status tells whether parsing goes on.
+// The token reader: goes on with the token in progress, one byte at a
+// time, up to the white space that ends it or the end of the piece. It
+// takes every token the scans leave (a sign, a long one, a bad one, one cut
+// by the end of a piece). A token known to be bad stops as soon as the
+// bytes that the report shows are kept and one more byte shows that they
+// are not all of it. Returns where it stopped; the parser's status tells
+// whether parsing goes on.
 const char* continueToken(DateParser& p, const char* at, const char* end) noexcept {
   DateParser::Token& t = p.token;
   for (; at != end; ++at) {
@@ -253,7 +255,7 @@ inline void storeDate(Date* out, std::uint32_t value) noexcept {
 // digits followed by white space, eight bytes at a time (swar.hpp), with
 // the parser's counters held in locals; the block's room is reserved.
 // Returns at the first token of any other form (a sign, eight digits or
-// more, another byte) for the byte-by-byte reading of a token, at the end
+// more, another byte) for the token reader (continueToken), at the end
 // of the block, or, where it hands back to the wide scan, at the first
 // token past `until`. Kept out of line, so that its loop has the registers
 // to itself.
@@ -329,8 +331,9 @@ constexpr std::ptrdiff_t handBack = 64;
     at = wide ? scanPortable<true>(p, at, until) : scanPortable<false>(p, at, until);
     if (at == end) break;
     if (at > until) continue;
-    // Anything else (leading zeros, a stray byte, a token cut by the end of
-    // the block) goes byte by byte from the token's start.
+    // Anything else (a sign, eight digits or more, a stray byte, a token
+    // cut by the end of the block) goes to the token reader from the
+    // token's start.
     startToken(p);
     at = continueToken(p, at, end);
   }
@@ -342,7 +345,11 @@ constexpr std::ptrdiff_t handBack = 64;
 void expectBytes(DateParser& p, std::size_t bytes) noexcept {
   // No more than the machine's memory is asked for: a sparse file may
   // claim any size up to 2^63 bytes. Where the machine does not say, the
-  // block grows as it goes.
+  // block grows as it goes. A small text's block needs no asking.
+  if (bytes <= std::size_t{1} << 20) {
+    static_cast<void>(resize(p, bytes / 2 + wideScratch + 2));
+    return;
+  }
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageSize = ::sysconf(_SC_PAGESIZE);
   if (pages <= 0 || pageSize <= 0) return;

@@ -21,8 +21,8 @@
 namespace bitwords::detail {
 
 struct DateParser {
-  // A token that the parser reads byte by byte, kept while a piece ends
-  // inside it.
+  // A token that the token reader takes a byte at a time, kept while a
+  // piece ends inside it.
   struct Token {
     bool active = false;  // a token is in progress
     bool negative = false;

@@ -150,15 +150,20 @@ inline char* placeDate(char* out, Date d) noexcept {
 // Lists the records from d while they are listable, up to n of them (which
 // fit); returns the text's end, and in d the first record not listed.
 char* placeWhileListable(char* at, const Date*& d, std::size_t n) noexcept {
-  for (const Date* const last = d + n; d != last; ++d) {
-    const std::uint64_t pair = dayAndMonth(*d);
-    const auto year = static_cast<std::uint32_t>(d->year);
+  // (Local copies of the place in the records and in the text, which the
+  // text written cannot change.)
+  const Date* record = d;
+  char* to = at;
+  for (const Date* const last = record + n; record != last; ++record) {
+    const std::uint64_t pair = dayAndMonth(*record);
+    const auto year = static_cast<std::uint32_t>(record->year);
     if (!pairInRange(pair) || year - 1 >= maxYear) break;
     const std::size_t dm = dayMonthIndex(pair);
-    at = placeText(at, dayMonthTexts.text[dm], dayMonthTexts.length[dm]);
-    at = placeText(at, yearTexts.text[year], yearTexts.length[year]);
+    to = placeText(to, dayMonthTexts.text[dm], dayMonthTexts.length[dm]);
+    to = placeText(to, yearTexts.text[year], yearTexts.length[year]);
   }
-  return at;
+  d = record;
+  return to;
 }
 
 // Lists records from d, up to n of them (which fit), while the wide check

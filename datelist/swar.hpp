@@ -53,9 +53,9 @@ constexpr unsigned leadingDigits(unsigned first) noexcept {
 // the top bytes, the bytes below becoming leading zeros, then combined in
 // pairs, fours and eights with three multiplications.
 constexpr std::uint32_t decimalValue(std::uint64_t values, unsigned first) noexcept {
-  // 64 - 8 * digits.
-  std::uint64_t v = values << (71 - first);
-  v = (v * (10 * 256 + 1)) >> 8;
+  // The move (by 64 - 8 * digits bits) and the first combination are one
+  // multiplication: shifting the multiplier shifts the product.
+  std::uint64_t v = (values * (std::uint64_t{10 * 256 + 1} << (71 - first))) >> 8;
   v = ((v & 0x00FF00FF00FF00FFU) * (100 * 65536 + 1)) >> 16;
   return static_cast<std::uint32_t>(((v & 0x0000FFFF0000FFFFU) * (10000 * 4294967296U + 1)) >> 32);
 }

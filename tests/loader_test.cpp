@@ -175,20 +175,28 @@ TEST(Loader, GivesTheSameOutcomeWhereverTheTextIsCut) {
   }
 }
 
-// Long random texts, mostly of the wide path's form with every other form
-// mixed in: each path gives the same outcome, whole and in pieces.
+// Long random texts in every form the loader takes (each round one way of
+// ending values: line feeds, CRLF, spaces and tabs, runs and blank lines,
+// leading zeros), with tokens of every other form mixed in: each path
+// gives the portable path's outcome, whole and in pieces.
 TEST(Loader, PathsAgreeOnMixedTexts) {
   std::mt19937 random(1789);
-  const char* const odd[] = {"\n",           "\r\n",          " ",    "123456789\n", "2147483647\n",
-                             "0000000001\n", "99999999999\n", "+5\n", "-5\n",        "7x\n"};
+  const char* const forms[] = {"\n", "\r\n", " ", "\t", " \t\r\n\v\f", "\n\n\n"};
+  const char* const odd[] = {"\n",          "\r\n",           " ",
+                             "123456789\n", "2147483647\n",   "0000000001\n",
+                             "00845794\n",  "000000845794\n", "99999999999\n",
+                             "+5\n",        "-5\n",           "7x\n"};
   for (int round = 0; round < 300; ++round) {
+    const std::string separator = forms[static_cast<std::size_t>(round) % std::size(forms)];
+    const bool zeros = round % 7 == 0;
     std::string text;
     const int lines = 1 + static_cast<int>(random() % 400);
     for (int i = 0; i < lines; ++i) {
       if (random() % 40 == 0) {
         text += odd[random() % std::size(odd)];
       } else {
-        text += std::to_string(random() % 100000000) + "\n";
+        const std::string value = std::to_string(random() % 100000000);
+        text += (zeros ? std::string(random() % 3, '0') : "") + value + separator;
       }
     }
     if (random() % 2 == 0) text.pop_back();
@@ -480,8 +488,9 @@ TEST(Loader, ReportsEveryAllocationThatFails) {
   if (addressSanitizer)
     GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
   TempDir dir;
-  const auto file = dir.write("fechas.txt", "845794\n");
+  // Longer than a block, so that the loader asks for a whole one.
   const std::string longText(200'000, '\n');
+  const auto file = dir.write("fechas.txt", longText + "845794\n");
   std::vector<void*> grabbed;
   grabbed.reserve(1 << 16);
   const int got = inChild([&] {

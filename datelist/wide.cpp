@@ -318,8 +318,9 @@ constexpr int blendFrom(int v) noexcept {
 
 template <int field>
 WIDE_INLINE __m256i fieldOf(__m256i v0, __m256i v1, __m256i v2) noexcept {
-  const __m256i picked =
-      _mm256_blend_epi32(_mm256_blend_epi32(v0, v1, blendFrom<field>(1)), v2, blendFrom<field>(2));
+  constexpr int fromV1 = blendFrom<field>(1);
+  constexpr int fromV2 = blendFrom<field>(2);
+  const __m256i picked = _mm256_blend_epi32(_mm256_blend_epi32(v0, v1, fromV1), v2, fromV2);
   return _mm256_permutevar8x32_epi32(
       picked,
       _mm256_setr_epi32(field % 8, (3 + field) % 8, (6 + field) % 8, (9 + field) % 8,

@@ -346,16 +346,14 @@ void expectBytes(DateParser& p, std::size_t bytes) noexcept {
   // No more than the machine's memory is asked for: a sparse file may
   // claim any size up to 2^63 bytes. Where the machine does not say, the
   // block grows as it goes. A small text's block needs no asking.
-  if (bytes <= std::size_t{1} << 20) {
-    static_cast<void>(resize(p, bytes / 2 + wideScratch + 2));
-    return;
+  if (bytes > std::size_t{1} << 20) {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return;
+    const std::uint64_t memory =
+        static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+    if (bytes / 2 > memory / sizeof(Date)) return;
   }
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long pageSize = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return;
-  const std::uint64_t memory =
-      static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
-  if (bytes / 2 > memory / sizeof(Date)) return;
   // Where it cannot be had, parsing grows the block as it goes.
   static_cast<void>(resize(p, bytes / 2 + wideScratch + 2));
 }

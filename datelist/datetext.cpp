@@ -126,12 +126,17 @@ inline bool pairInRange(std::uint64_t pair) noexcept {
   return out + length;
 }
 
+// Places the texts of an in-range record's day and month (at dm, from
+// dayMonthIndex) and year.
+[[gnu::always_inline]] inline char* placeFields(char* at, std::size_t dm,
+                                                std::uint32_t year) noexcept {
+  at = placeText(at, dayMonthTexts.text[dm], dayMonthTexts.length[dm]);
+  return placeText(at, yearTexts.text[year], yearTexts.length[year]);
+}
+
 // Lists one in-range record by the tables, without a check.
 [[gnu::always_inline]] inline char* placeListable(char* at, const Date& d) noexcept {
-  const std::size_t dm = dayMonthIndex(dayAndMonth(d));
-  at = placeText(at, dayMonthTexts.text[dm], dayMonthTexts.length[dm]);
-  const auto year = static_cast<std::uint32_t>(d.year);
-  return placeText(at, yearTexts.text[year], yearTexts.length[year]);
+  return placeFields(at, dayMonthIndex(dayAndMonth(d)), static_cast<std::uint32_t>(d.year));
 }
 
 // Places the date's text at out, which has room for placeReach bytes, and
@@ -158,9 +163,7 @@ char* placeWhileListable(char* at, const Date*& d, std::size_t n) noexcept {
     const std::uint64_t pair = dayAndMonth(*record);
     const auto year = static_cast<std::uint32_t>(record->year);
     if (!pairInRange(pair) || year - 1 >= maxYear) break;
-    const std::size_t dm = dayMonthIndex(pair);
-    to = placeText(to, dayMonthTexts.text[dm], dayMonthTexts.length[dm]);
-    to = placeText(to, yearTexts.text[year], yearTexts.length[year]);
+    to = placeFields(to, dayMonthIndex(pair), year);
   }
   d = record;
   return to;
@@ -176,9 +179,7 @@ char* placeIndexedWide(char* at, const Date*& d, std::size_t n) noexcept {
   // change.)
   const Date* records = d;
   const auto place = [&](std::size_t i) {
-    at = placeText(at, dayMonthTexts.text[dayMonth[i]], dayMonthTexts.length[dayMonth[i]]);
-    const auto year = static_cast<std::uint32_t>(records[i].year);
-    at = placeText(at, yearTexts.text[year], yearTexts.length[year]);
+    at = placeFields(at, dayMonth[i], static_cast<std::uint32_t>(records[i].year));
   };
   while (n != 0) {
     const std::size_t k = detail::indexListableWide(records, n < chunk ? n : chunk, dayMonth);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -396,89 +397,94 @@ std::size_t addressSpaceInUse() {
   return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
 }
 
-// With an address-space limit 24 MiB above what the process uses, a load
-// of a 48 MB array keeps the dates that fit and says why it stopped.
+// Writes a cgroup file system's files (laid out as the machine's own:
+// v1's memory controller, or v2) that give 32 MiB left: 40 MiB of limit,
+// 16 MiB taken of which 8 MiB is page cache. The limit is in the process's
+// own group, or only in the hierarchy's root, as in a container whose
+// group is mounted there.
+void fakeCgroupLimit(bool ownGroup) {
+  constexpr std::uint64_t mib = 1 << 20;
+  // /proc/self/cgroup: v1's memory line, else v2's.
+  std::ifstream groups("/proc/self/cgroup");
+  std::string root = "/sys/fs/cgroup";
+  std::string path;
+  bool v1 = false;
+  for (std::string line; std::getline(groups, line);) {
+    const auto first = line.find(':');
+    const auto second = line.find(':', first + 1);
+    const std::string names = line.substr(first + 1, second - first - 1);
+    if (("," + names + ",").find(",memory,") != std::string::npos) {
+      v1 = true;
+      path = line.substr(second + 1);
+    } else if (names.empty() && !v1) {
+      path = line.substr(second + 1);
+    }
+  }
+  if (v1) root += "/memory";
+  const std::filesystem::path limited = ownGroup ? root + path : root;
+  std::filesystem::create_directories(limited);
+  writeFile(limited / (v1 ? "memory.limit_in_bytes" : "memory.max"),
+            std::to_string(40 * mib) + "\n");
+  writeFile(limited / (v1 ? "memory.usage_in_bytes" : "memory.current"),
+            std::to_string(16 * mib) + "\n");
+  // The page cache's line, after one that ends with the same key.
+  const std::string key = v1 ? "total_cache " : "file ";
+  writeFile(limited / "memory.stat",
+            "cache 1\nmapped_" + key + "2\n" + key + std::to_string(8 * mib) + "\n");
+}
+
+// A load of a 48 MB array where memory runs short keeps the dates that fit
+// and says why it stopped: under an address-space limit 24 MiB above what
+// the process uses, and under a memory cgroup's limit, where the kernel
+// would not refuse memory but kill the process that touches too much (the
+// child sees a cgroup file system of its own, a tmpfs in its place, whose
+// files give 32 MiB left).
 TEST(Loader, KeepsTheDatesThatFitInMemoryAndSaysSo) {
-  if (addressSanitizer)
-    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
   constexpr std::size_t lines = 4'000'000;
   TempDir dir;
   std::string text;
   for (std::size_t i = 0; i < lines; ++i) text += "1\n";  // 0/0/1
   const auto file = dir.write("fechas.txt", text);
-  const int got = inChild([&] {
-    if (!softLimit(RLIMIT_AS, addressSpaceInUse() + (24U << 20))) return refused;
-    Date* dates = nullptr;
-    const LoadResult r = loadDates(&dates, file.c_str());
-    bool sound = r.status == LoadStatus::outOfMemory && r.error == ENOMEM && dates != nullptr &&
-                 r.count > 0 && r.count < lines && dates[r.count] == (Date{0, 0, 0});
-    for (std::size_t i = 0; sound && i < r.count; ++i) sound = dates[i] == (Date{0, 0, 1});
-    return sound ? 0 : 1;
-  });
-  if (got == refused) GTEST_SKIP() << "address-space limits do not take here (qemu-user)";
-  EXPECT_EQ(got, 0);
-}
-
-// Under a memory cgroup's limit the kernel does not refuse memory but
-// kills the process that touches too much: a load stays within what is
-// left, the page cache not counted as taken, in its own group and in each
-// above it, and stops as it does when the address space runs out. The
-// child sees a cgroup file system of its own (a tmpfs in its place) whose
-// files say so, laid out as the machine's own (v1's memory controller, or
-// v2), with 32 MiB left: 40 MiB of limit, 16 MiB taken of which 8 MiB is
-// page cache.
-TEST(Loader, StaysWithinTheMemoryLeftUnderItsCgroup) {
-  constexpr std::size_t lines = 4'000'000;  // an array of 48 MB
-  constexpr std::uint64_t mib = 1 << 20;
-  TempDir dir;
-  std::string text;
-  for (std::size_t i = 0; i < lines; ++i) text += "1\n";
-  const auto file = dir.write("fechas.txt", text);
-  // The limit in the process's own group, or only in the hierarchy's root,
-  // as in a container whose group is mounted there.
-  for (const bool ownGroup : {true, false}) {
-    SCOPED_TRACE(ownGroup ? "own group" : "only the root");
+  struct Limit {
+    std::string what;
+    std::function<bool()> set;  // in the child; false where it does not take
+    std::filesystem::path tmpfs;
+    std::size_t bytes;  // the most the array may take
+  };
+  const Limit limits[] = {
+      {"address space", [] { return softLimit(RLIMIT_AS, addressSpaceInUse() + (24U << 20)); }, "",
+       24U << 20},
+      {"cgroup, own group", [] { return fakeCgroupLimit(true), true; }, "/sys/fs/cgroup",
+       32U << 20},
+      {"cgroup, only the root", [] { return fakeCgroupLimit(false), true; }, "/sys/fs/cgroup",
+       32U << 20},
+  };
+  std::string skipped;
+  for (const Limit& l : limits) {
+    SCOPED_TRACE(l.what);
+    if (l.tmpfs.empty() && addressSanitizer) {
+      skipped = "the sanitizer's shadow memory needs an unlimited address space";
+      continue;
+    }
     const int got = inChild(
         [&] {
-          // /proc/self/cgroup: v1's memory line, else v2's.
-          std::ifstream groups("/proc/self/cgroup");
-          std::string root = "/sys/fs/cgroup";
-          std::string path;
-          bool v1 = false;
-          for (std::string line; std::getline(groups, line);) {
-            const auto first = line.find(':');
-            const auto second = line.find(':', first + 1);
-            const std::string names = line.substr(first + 1, second - first - 1);
-            if (("," + names + ",").find(",memory,") != std::string::npos) {
-              v1 = true;
-              path = line.substr(second + 1);
-            } else if (names.empty() && !v1) {
-              path = line.substr(second + 1);
-            }
-          }
-          if (v1) root += "/memory";
-          const std::filesystem::path limited = ownGroup ? root + path : root;
-          std::filesystem::create_directories(limited);
-          writeFile(limited / (v1 ? "memory.limit_in_bytes" : "memory.max"),
-                    std::to_string(40 * mib) + "\n");
-          writeFile(limited / (v1 ? "memory.usage_in_bytes" : "memory.current"),
-                    std::to_string(16 * mib) + "\n");
-          // The page cache's line, after one that ends with the same key.
-          const std::string key = v1 ? "total_cache " : "file ";
-          writeFile(limited / "memory.stat",
-                    "cache 1\nmapped_" + key + "2\n" + key + std::to_string(8 * mib) + "\n");
+          if (!l.set()) return refused;
           Date* dates = nullptr;
           const LoadResult r = loadDates(&dates, file.c_str());
           bool sound = r.status == LoadStatus::outOfMemory && r.error == ENOMEM && r.count > 0 &&
-                       r.count * sizeof(Date) <= 32 * mib && dates[r.count] == (Date{0, 0, 0});
+                       r.count * sizeof(Date) <= l.bytes && dates[r.count] == (Date{0, 0, 0});
           for (std::size_t i = 0; sound && i < r.count; ++i) sound = dates[i] == (Date{0, 0, 1});
-          std::free(dates);
           return sound ? 0 : 1;
         },
-        {.tmpfs = "/sys/fs/cgroup"});
-    if (got == refused) GTEST_SKIP() << refusedReason;
+        {.tmpfs = l.tmpfs});
+    if (got == refused) {
+      skipped =
+          l.tmpfs.empty() ? "address-space limits do not take here (qemu-user)" : refusedReason;
+      continue;
+    }
     EXPECT_EQ(got, 0);
   }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
 
 // With no address space left to map, the loader's read block and the

@@ -21,12 +21,14 @@ namespace bitwords {
 // terminated array whenever this returns, except when not even the
 // terminator could be allocated: then it is null and the status outOfMemory.
 // A load stops at the first bad token, read error or allocation failure,
-// keeping the records read before it; memory is what can be had, and where
-// the process's memory cgroup has a limit, what is left under it. It reads
-// under a shared advisory lock (flock), so that it never sees a line half
-// written by appendDate, waiting for it at most lockWaitSeconds (status
-// locked). Where the file system has no locks, it reads without. A FIFO
-// is read as it is written.
+// keeping the records read before it; its memory is what is left under the
+// process's address-space limits, its memory cgroup's limit and the
+// machine's memory. It reads under a shared advisory lock (flock), so that
+// it never sees a line half written by appendDate, taken in turn: loads and
+// appends queue fairly, and a load gives up (status locked) only where
+// another process keeps the lock lockWaitSeconds. Where the file system has
+// no locks, it reads without. A regular file is read as it was when the
+// lock was taken; a FIFO is read as it is written.
 LoadResult loadDates(Date** dates, const char* path) noexcept;
 
 // The loader's parsing on a text already in memory: the same records and the
@@ -39,11 +41,11 @@ LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept
 // hold another date), or the errno of what failed.
 //
 // - The line is written in one write, under an exclusive advisory lock
-//   (flock) on a descriptor opened for appending: lines of concurrent
-//   appenders never interleave, and loadDates never sees one half written.
-//   Another process that holds the lock for more than lockWaitSeconds
-//   gives EWOULDBLOCK, with nothing written. Where the file system has no
-//   locks, the append goes on without.
+//   (flock) taken in turn: lines of concurrent appenders never interleave,
+//   and loadDates never sees one half written. Another process that keeps
+//   the lock, or a FIFO that stays full, for lockWaitSeconds gives
+//   EWOULDBLOCK, with nothing written. Where the file system has no locks,
+//   the append goes on without.
 // - A file whose last line is unfinished gets a line feed first, so that
 //   its last value is not fused with the new one; so does a file whose last
 //   byte cannot be read (write-only to the caller), where a spare line feed
@@ -51,11 +53,14 @@ LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept
 // - A failed append leaves a regular file as it was: its room is reserved
 //   first (fallocate), so that a full disk or quota refuses it (ENOSPC,
 //   EDQUOT) before anything is written; one that would pass the file-size
-//   limit (RLIMIT_FSIZE) is refused with EFBIG; and where the file system
+//   limit (RLIMIT_FSIZE) is refused with EFBIG; where the file system
 //   cannot reserve, a write cut short is cut back off (its own bytes, while
-//   they are the file's last) and reported as ENOSPC.
+//   they are the file's last) and reported as ENOSPC, and an append-only
+//   file, which cannot be cut back, is refused with ENOSPC before the write
+//   where the free space may not take the line.
 // - A FIFO that no process reads is refused with ENXIO; one whose reader
-//   leaves gives EPIPE, and no SIGPIPE reaches the caller.
+//   leaves gives EPIPE, and no SIGPIPE reaches the caller. The line goes
+//   to a FIFO whole or not at all.
 // - The open waits for a lease on the file to be broken, as any open does.
 int appendDate(Date date, const char* path) noexcept;
 

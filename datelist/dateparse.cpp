@@ -1,12 +1,5 @@
 #include "datelist/dateparse.hpp"
 
-#include "datelist/memlimit.hpp"
-#include "datelist/swar.hpp"
-#include "datelist/wide.hpp"
-
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -15,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+
+#include "datelist/swar.hpp"
+#include "datelist/wide.hpp"
 
 namespace bitwords::detail {
 namespace {
@@ -45,23 +41,6 @@ constexpr Date decode(bool negative, unsigned long long magnitude) noexcept {
 
 constexpr std::size_t firstCapacity = 256;
 
-// Asks for transparent huge pages for the whole 2 MiB stretches of a large
-// block: its first touch then costs one fault per 2 MiB rather than per
-// 4 KiB. A hint only; the block works the same without.
-void adviseHugePages(void* block, std::size_t size) noexcept {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t huge = 2U << 20;
-  const auto start = reinterpret_cast<std::uintptr_t>(block);
-  const std::uintptr_t first = (start + huge - 1) & ~(huge - 1);
-  const std::uintptr_t last = (start + size) & ~(huge - 1);
-  if (last > first)
-    ::madvise(static_cast<char*>(block) + (first - start), last - first, MADV_HUGEPAGE);
-#else
-  static_cast<void>(block);
-  static_cast<void>(size);
-#endif
-}
-
 bool stop(DateParser& p, LoadStatus status, int error) noexcept {
   p.failure.status = status;
   p.failure.error = error;
@@ -72,40 +51,20 @@ bool stop(DateParser& p, LoadStatus status, int error) noexcept {
 // The most records whose size a size_t holds.
 constexpr std::size_t maxRecords = std::numeric_limits<std::size_t>::max() / sizeof(Date);
 
-// Blocks this large stay within what the process's memory cgroup has left:
-// past that, the kernel would not refuse the memory but kill the process
-// when it touches it. Loads of smaller ones do not pay for looking.
-constexpr std::size_t cappedBytes = std::size_t{4} << 20;
-
-// Whether the block may grow to `bytes` under the memory cgroup's limit.
-// Growing may copy it, so that the old block and the new are both held for
-// a moment.
-bool withinCap(DateParser& p, std::size_t bytes) noexcept {
-  if (bytes < cappedBytes) return true;
-  const std::uint64_t held = std::uint64_t{p.capacity} * sizeof(Date);
-  if (!p.capKnown) {
-    // Room is kept for the rest of the process and for the page cache that
-    // reading the file and writing its listing need.
-    const std::uint64_t margin = std::uint64_t{16} << 20;
-    const std::uint64_t free = memoryLeft();
-    const std::uint64_t left = free > margin ? free - margin : 0;
-    p.cap = left + std::min(held, UINT64_MAX - left);
-    p.capKnown = true;
-  }
-  return held + bytes <= p.cap;
+// The most records the block may hold within the budget.
+std::size_t mostRecords(const DateParser& p) noexcept {
+  return std::min(p.budget / sizeof(Date), maxRecords);
 }
 
-// Resizes the block to hold `records` records; false, with the block as it
-// was, where the memory cannot be had.
+// Resizes the block to hold `records` records (within the budget); false,
+// with the block as it was, where the memory cannot be had. A large block
+// is a mapping of its own, which the heap moves rather than copies as it
+// grows, so that the old block and the new are never both held.
 bool resize(DateParser& p, std::size_t records) noexcept {
-  if (records > maxRecords) return false;
-  const std::size_t bytes = records * sizeof(Date);
-  if (!withinCap(p, bytes)) return false;
-  void* const block = std::realloc(p.dates, bytes);
+  void* const block = std::realloc(p.dates, records * sizeof(Date));
   if (block == nullptr) return false;
   p.dates = static_cast<Date*>(block);
   p.capacity = records;
-  adviseHugePages(block, bytes);
   return true;
 }
 
@@ -114,11 +73,15 @@ bool resize(DateParser& p, std::size_t records) noexcept {
 // cannot be had, it tries ever smaller steps down to just what is needed.
 bool reserve(DateParser& p, std::size_t needed) noexcept {
   if (p.capacity >= needed) return true;
-  const std::size_t least = needed - p.capacity;
-  std::size_t step = p.capacity < firstCapacity ? firstCapacity : p.capacity;
-  if (step < least) step = least;
-  for (; step >= least; step /= 2) {
-    if (step <= maxRecords - p.capacity && resize(p, p.capacity + step)) return true;
+  const std::size_t most = mostRecords(p);
+  if (needed <= most) {
+    const std::size_t least = needed - p.capacity;
+    const std::size_t doubled = std::min(std::max(p.capacity * 2, firstCapacity), most);
+    for (std::size_t step = std::max(doubled - p.capacity, least);;
+         step = std::max(step / 2, least)) {
+      if (resize(p, p.capacity + step)) return true;
+      if (step == least) break;
+    }
   }
   return stop(p, LoadStatus::outOfMemory, ENOMEM);
 }
@@ -315,8 +278,7 @@ constexpr std::ptrdiff_t handBack = 64;
   if (p.token.active) at = continueToken(p, at, end);
   if (p.failure.status != LoadStatus::ok || !reserveForBlock(p, static_cast<std::size_t>(end - at)))
     return false;
-  p.path = resolvePath(p.path);
-  const bool wide = p.path == WidePath::wide;
+  const bool wide = activePath() == Path::wide;
   while (p.failure.status == LoadStatus::ok) {
     if (wide) {
       const WideScan scan = scanWide(at, end, p.dates + p.count);
@@ -342,20 +304,16 @@ constexpr std::ptrdiff_t handBack = 64;
 
 }  // namespace
 
-void expectBytes(DateParser& p, std::size_t bytes) noexcept {
-  // No more than the machine's memory is asked for: a sparse file may
-  // claim any size up to 2^63 bytes. Where the machine does not say, the
-  // block grows as it goes. A small text's block needs no asking.
-  if (bytes > std::size_t{1} << 20) {
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long pageSize = ::sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0) return;
-    const std::uint64_t memory =
-        static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
-    if (bytes / 2 > memory / sizeof(Date)) return;
-  }
+std::size_t recordBytesFor(std::uint64_t bytes) noexcept {
+  constexpr std::uint64_t most = std::numeric_limits<std::size_t>::max() / sizeof(Date);
+  const std::uint64_t records = bytes / 2 + wideScratch + 2;
+  return static_cast<std::size_t>(std::min(records, most)) * sizeof(Date);
+}
+
+void expectBytes(DateParser& p, std::uint64_t bytes) noexcept {
+  const std::size_t records = std::min(recordBytesFor(bytes), p.budget) / sizeof(Date);
   // Where it cannot be had, parsing grows the block as it goes.
-  static_cast<void>(resize(p, bytes / 2 + wideScratch + 2));
+  if (records > p.capacity) static_cast<void>(resize(p, records));
 }
 
 bool stopDates(DateParser& p, LoadStatus status, int error) noexcept {
@@ -392,7 +350,7 @@ LoadResult finishDates(DateParser& p, Date** dates) noexcept {
   // has no block yet; where not even that record can be had, *dates is
   // left null. (No test takes the heap's last twelve bytes: glibc keeps
   // freed pieces of every size aside, out of reach of a test's own mallocs.)
-  if (p.capacity == 0) reserve(p, 1);
+  if (p.capacity == 0) resize(p, 1);
   if (p.dates != nullptr) {
     p.dates[p.count] = Date{0, 0, 0};
     // Give back the unused tail; keep the block if the heap cannot shrink

@@ -5,10 +5,13 @@
 //
 // Text may arrive in pieces: a token may run across any number of pieces,
 // and memory stays bounded whatever its length. Start with a
-// value-initialised DateParser, feed the pieces in order while the feeding
-// function returns true, then call finishDates once; it hands over the
-// terminated array and the outcome. A parser that is not finished holds its
-// block: finish it, even after a failure elsewhere, to release or take it.
+// value-initialised DateParser, give it its memory budget (the most bytes
+// its block of records may take; unlimited if not given), feed the pieces
+// in order while the feeding function returns true, then call finishDates
+// once; it hands over the terminated array and the outcome. A parser that
+// is not finished holds its block: finish it, even after a failure
+// elsewhere, to release or take it. It takes the path that activePath()
+// names. Pure: it asks nothing of the operating system but heap memory.
 #pragma once
 
 #include <cstddef>
@@ -35,17 +38,13 @@ struct DateParser {
     char text[maxTokenText] = {};
   };
 
-  Date* dates;
-  std::size_t count;
-  std::size_t capacity;
-  std::uint64_t line;  // lines completed before the current position
-  WidePath path;       // the scan of the common form
-  LoadResult failure;  // status is not ok once parsing has stopped
-  Token token;
-  // The most bytes the block may take: what the memory cgroup had left
-  // when the block first grew large, and the block then. Looked up once.
-  bool capKnown;
-  std::uint64_t cap;
+  Date* dates = nullptr;
+  std::size_t count = 0;
+  std::size_t capacity = 0;
+  std::size_t budget = SIZE_MAX;  // the most bytes the block may take
+  std::uint64_t line = 0;         // lines completed before the current position
+  LoadResult failure = {};        // status is not ok once parsing has stopped
+  Token token = {};
 };
 
 // The size of the blocks the loader reads, and the room that must follow
@@ -63,11 +62,14 @@ bool feedBlock(DateParser& parser, char* block, std::size_t size) noexcept;
 // goes on.
 bool feedDates(DateParser& parser, const char* text, std::size_t size) noexcept;
 
+// The most bytes the records of a text of `bytes` bytes may take (each
+// value takes at least a digit and a separator), with the scans' scratch.
+std::size_t recordBytesFor(std::uint64_t bytes) noexcept;
+
 // Sizes the block of a parser not yet fed once for a text of `bytes`
-// bytes, where that much memory can be had, so that it never grows
-// (growing would copy it, and lose its huge pages); otherwise parsing grows
-// it as it goes.
-void expectBytes(DateParser& parser, std::size_t bytes) noexcept;
+// bytes, within its budget, so that it never grows; where that cannot be
+// had, parsing grows it as it goes.
+void expectBytes(DateParser& parser, std::uint64_t bytes) noexcept;
 
 // Stops parsing with a failure found outside the text (a read error, say):
 // status and the errno to report. Returns false.

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "datelist/datetext_detail.hpp"
 #include "datelist/wide.hpp"
 
 namespace bitwords {
@@ -214,9 +213,8 @@ std::to_chars_result formatDate(char* first, char* last, Date date) noexcept {
   return {first + size, std::errc{}};
 }
 
-std::size_t detail::formatDates(WidePath path, const Date** next, const Date* end, char* out,
-                                std::size_t room) noexcept {
-  const bool wide = resolvePath(path) == WidePath::wide && end != nullptr;
+std::size_t formatDates(const Date** next, const Date* end, char* out, std::size_t room) noexcept {
+  const bool wide = detail::activePath() == detail::Path::wide && end != nullptr;
   const Date* d = *next;
   char* at = out;
   char* const stop = out + room;
@@ -246,12 +244,8 @@ std::size_t detail::formatDates(WidePath path, const Date** next, const Date* en
   return static_cast<std::size_t>(at - out);
 }
 
-std::size_t formatDates(const Date** next, const Date* end, char* out, std::size_t room) noexcept {
-  return detail::formatDates(detail::WidePath::best, next, end, out, room);
-}
-
 std::size_t formatDates(const Date** next, char* out, std::size_t room) noexcept {
-  return detail::formatDates(detail::WidePath::best, next, nullptr, out, room);
+  return formatDates(next, nullptr, out, room);
 }
 
 }  // namespace bitwords

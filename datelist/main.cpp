@@ -2,8 +2,6 @@
 // directory as day/month/year, one per line, up to the first date whose
 // year is 0. The whole file is read and checked; a fault anywhere in it is
 // reported after the listing, with status 1.
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstddef>
@@ -12,7 +10,7 @@
 
 #include "datelist/datefile.hpp"
 #include "datelist/datetext.hpp"
-#include "datelist/fdio.hpp"
+#include "datelist/edge.hpp"
 
 namespace {
 
@@ -21,6 +19,8 @@ using bitwords::LoadResult;
 using bitwords::LoadStatus;
 using bitwords::maxTokenText;
 using bitwords::detail::closeFile;
+using bitwords::detail::standardError;
+using bitwords::detail::standardOutput;
 using bitwords::detail::writeAll;
 
 constexpr char fileName[] = "fechas.txt";
@@ -33,7 +33,7 @@ constexpr char fileName[] = "fechas.txt";
   va_start(args, format);
   std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
-  writeAll(STDERR_FILENO, line, std::strlen(line));
+  static_cast<void>(writeAll(standardError, line, std::strlen(line)));
 }
 
 // The token as it can be shown on a terminal: bytes outside printable ASCII
@@ -76,7 +76,7 @@ int list(const Date* dates, std::size_t count) noexcept {
   const Date* const end = dates + count;
   while (next != end && next->year != 0) {
     const std::size_t size = bitwords::formatDates(&next, end, buffer, sizeof buffer);
-    if (const int error = writeAll(STDOUT_FILENO, buffer, size)) return error;
+    if (const int error = writeAll(standardOutput, buffer, size)) return error;
   }
   return 0;
 }
@@ -92,7 +92,7 @@ int main() {
   int writeError = list(dates, result.count);
   // A closed standard output with nothing written to it is no error.
   if (writeError == 0) {
-    const int closed = closeFile(STDOUT_FILENO);
+    const int closed = closeFile(standardOutput);
     if (closed != EBADF) writeError = closed;
   }
   if (writeError != 0) report("datelist: write error: %s\n", std::strerror(writeError));

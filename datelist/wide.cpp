@@ -9,7 +9,7 @@
 #include <cstring>
 
 // Every function that uses the wide instructions is compiled for them, and
-// runs only where wideAvailable() says the processor has them.
+// runs only where pathAvailable(Path::wide) says the processor has them.
 #define WIDE_TARGET __attribute__((target("avx2,bmi,bmi2,popcnt")))
 #define WIDE_INLINE __attribute__((target("avx2,bmi,bmi2,popcnt"), always_inline)) inline
 
@@ -354,11 +354,10 @@ WIDE_TARGET std::size_t indexListableWide(const Date* d, std::size_t n,
   return k;
 }
 
-bool wideBuilt() noexcept {
-  return true;
-}
+namespace {
 
-bool wideAvailable() noexcept {
+bool processorHasWide() noexcept {
+  __builtin_cpu_init();
   // All four, asked without short cuts; each answer is its own bit, so
   // each is made 0 or 1 first.
   const auto has = [](auto answer) { return static_cast<unsigned>(static_cast<bool>(answer)); };
@@ -366,13 +365,14 @@ bool wideAvailable() noexcept {
           has(__builtin_cpu_supports("bmi2")) & has(__builtin_cpu_supports("popcnt"))) == 1U;
 }
 
+}  // namespace
 }  // namespace bitwords::detail
 
 #else
 
 namespace bitwords::detail {
 
-// Never called: wideAvailable() is false in this build.
+// Never called: the wide path is not available in this build.
 WideScan scanWide(const char* at, const char*, Date*) noexcept {
   return WideScan{at, 0, 0};
 }
@@ -381,25 +381,42 @@ std::size_t indexListableWide(const Date*, std::size_t, std::uint32_t*) noexcept
   return 0;
 }
 
-bool wideBuilt() noexcept {
+namespace {
+
+constexpr bool processorHasWide() noexcept {
   return false;
 }
 
-bool wideAvailable() noexcept {
-  return false;
-}
-
+}  // namespace
 }  // namespace bitwords::detail
 
 #endif
 
-namespace bitwords::detail {
+#include <atomic>
 
-WidePath resolvePath(WidePath path) noexcept {
-  if (path != WidePath::best) return path;
-  // The portable path is chosen on processors without AVX2, which the tests
-  // run by choosing it.
-  return wideAvailable() ? WidePath::wide : WidePath::portable;
+namespace bitwords::detail {
+namespace {
+
+Path bestPath() noexcept {
+  return processorHasWide() ? Path::wide : Path::portable;
+}
+
+// The path in use, set at the first use; relaxed, as every value it holds
+// is a path that this machine runs correctly.
+std::atomic<Path> active{bestPath()};
+
+}  // namespace
+
+bool pathAvailable(Path path) noexcept {
+  return path == Path::portable || processorHasWide();
+}
+
+Path activePath() noexcept {
+  return active.load(std::memory_order_relaxed);
+}
+
+Path usePath(Path path) noexcept {
+  return active.exchange(pathAvailable(path) ? path : bestPath(), std::memory_order_relaxed);
 }
 
 }  // namespace bitwords::detail

@@ -1,10 +1,11 @@
 // The wide path: AVX2 kernels for the parser's scan of the common forms
-// and for the listing's check of records, and the choice, made at run time,
-// of the path that takes the common case. Every kernel has a portable
-// counterpart beside its caller that gives the same results; the tests and
-// fuzz targets run each path the machine can. Built for x86-64 unless
-// BITWORDS_SIMD is off (BITWORDS_NO_SIMD); elsewhere the portable path
-// runs everywhere. Internal to the library.
+// and for the listing's check of records, and the one choice of the path
+// that takes the common case: made once, from what the processor has, and
+// changed only through usePath(). Every kernel has a portable counterpart
+// beside its caller that gives the same results; the tests, fuzz targets
+// and benchmarks run each path the machine can by choosing it. Built for
+// x86-64 unless BITWORDS_SIMD is off (BITWORDS_NO_SIMD); elsewhere the
+// portable path runs everywhere. Internal to the library.
 #pragma once
 
 #include <cstddef>
@@ -14,18 +15,22 @@
 
 namespace bitwords::detail {
 
-// The code paths: the best this machine has, or one chosen.
-enum class WidePath : unsigned char { best, portable, wide };
+// The code paths, from the plainest.
+enum class Path : unsigned char { portable, wide };
+inline constexpr Path allPaths[] = {Path::portable, Path::wide};
 
-// Whether this build has the wide path: for x86-64, with BITWORDS_SIMD on.
-bool wideBuilt() noexcept;
+// Whether this machine can run the path: the portable one always; the wide
+// one where it is built (x86-64, BITWORDS_SIMD on) and the processor has
+// AVX2, BMI1, BMI2 and POPCNT.
+bool pathAvailable(Path path) noexcept;
 
-// Whether this machine can run the wide path: built for it, and a processor
-// with AVX2, BMI1, BMI2 and POPCNT.
-bool wideAvailable() noexcept;
+// The path the parser and the listing take: the best this machine can run,
+// unless usePath() chose another.
+Path activePath() noexcept;
 
-// The path that `best` stands for here; any other path as it is.
-WidePath resolvePath(WidePath path) noexcept;
+// Makes the parser and the listing take the path, which must be available,
+// for the whole process; returns the path taken before.
+Path usePath(Path path) noexcept;
 
 // Where a wide scan stopped and what it took.
 struct WideScan {
@@ -47,14 +52,14 @@ inline constexpr std::size_t wideLookBehind = 8;
 // their records from out, which must have room for (end - at) / 2 +
 // wideScratch records. The wideLookBehind bytes before `at` must be
 // readable, and be white space or text already taken (digits, signs, white
-// space). Call only where wideAvailable().
+// space). Call only where the wide path is available.
 WideScan scanWide(const char* at, const char* end, Date* out) noexcept;
 
 // How many of the n records from d, from the first, the listing may place
 // from its tables (fields in range, year not 0), checked eight at a time:
 // a multiple of eight, which the caller's own check goes on from. For each
-// of them, writes day * 16 + month to dayMonth. Call only where
-// wideAvailable().
+// of them, writes day * 16 + month to dayMonth. Call only where the wide
+// path is available.
 std::size_t indexListableWide(const Date* d, std::size_t n, std::uint32_t* dayMonth) noexcept;
 
 }  // namespace bitwords::detail

@@ -61,13 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text = wellFormedText(data, size);
   const std::vector<Date> want = scanned(text);
 
-  for (const WidePath path : {WidePath::portable, WidePath::wide}) {
-    if (path == WidePath::wide && !wideAvailable()) continue;
+  for (const Path path : allPaths) {
+    if (!pathAvailable(path)) continue;
+    const Path previous = usePath(path);
     DateParser parser{};
-    parser.path = path;
     feedDates(parser, text.data(), text.size());
     Date* dates = nullptr;
     const LoadResult r = finishDates(parser, &dates);
+    usePath(previous);
     check(dates != nullptr);
     check(r.status == LoadStatus::ok);
     check(r.count == want.size());

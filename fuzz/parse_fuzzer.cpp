@@ -83,11 +83,12 @@ void checkSame(const LoadResult& a, const LoadResult& b, const Date* aDates, con
 }
 
 // Parses the text on one path, in two pieces cut where `cut` says.
-LoadResult parseOn(WidePath path, std::string_view text, std::size_t cut, Date** dates) {
+LoadResult parseOn(Path path, std::string_view text, std::size_t cut, Date** dates) {
+  const Path previous = usePath(path);
   DateParser parser{};
-  parser.path = path;
   feedDates(parser, text.data(), cut);
   feedDates(parser, text.data() + cut, text.size() - cut);
+  usePath(previous);
   return finishDates(parser, dates);
 }
 
@@ -114,8 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t cut = 0;
   for (const char byte : text) cut = cut * 31 + static_cast<unsigned char>(byte);
   cut = size == 0 ? 0 : cut % (size + 1);
-  for (const WidePath path : {WidePath::portable, WidePath::wide}) {
-    if (path == WidePath::wide && !wideAvailable()) continue;
+  for (const Path path : allPaths) {
+    if (!pathAvailable(path)) continue;
     for (const std::size_t at : {size, cut}) {
       Date* dates = nullptr;
       const LoadResult q = parseOn(path, text, at, &dates);

@@ -33,7 +33,7 @@ for header in "$prefix"/include/datelist/*.hpp; do
   printf '#include "%s"\n' "$name" |
     "$cxx" -std=c++20 -Wall -Wextra -Wpedantic -Werror -I"$prefix/include" -x c++ -fsyntax-only - ||
     { echo "$name does not compile alone"; exit 1; }
-  ! grep -nE 'WidePath|DateParser|_detail::|formatDates\(WidePath' "$header" ||
+  ! grep -nE 'Path|DateParser|edge|_detail::' "$header" ||
     { echo "$name shows the library's internals"; exit 1; }
 done
 # Defined symbols, less those of the namespace and those the compiler makes

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "tests/support/run_program.hpp"
-#include "tests/support/temp_dir.hpp"
 
 namespace {
 

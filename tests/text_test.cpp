@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "datelist/datetext.hpp"
-#include "datelist/datetext_detail.hpp"
 #include "tests/support/paths.hpp"
 
 using namespace bitwords;
@@ -84,14 +83,16 @@ TEST(Text, FormatsLikePrintf) {
 // The listing of the array through heap memory of exactly the given room,
 // refilled while it takes lines, on one path, with the array's end known
 // (the form datelist uses) or not. Each call must write whole lines.
-std::string listing(const std::vector<Date>& dates, std::size_t room, WidePath path, bool endKnown,
+std::string listing(const std::vector<Date>& dates, std::size_t room, Path path, bool endKnown,
                     const Date** stop) {
+  const OnPath on(path);
   const std::unique_ptr<char[]> buffer(new char[room]);
   std::string text;
   const Date* next = dates.data();
-  const Date* const end = endKnown ? dates.data() + dates.size() : nullptr;
-  while (next != end && next->year != 0) {
-    const std::size_t n = detail::formatDates(path, &next, end, buffer.get(), room);
+  const Date* const end = dates.data() + dates.size();
+  while ((!endKnown || next != end) && next->year != 0) {
+    const std::size_t n = endKnown ? formatDates(&next, end, buffer.get(), room)
+                                   : formatDates(&next, buffer.get(), room);
     if (n == 0) break;
     EXPECT_EQ(buffer[n - 1], '\n');
     text.append(buffer.get(), n);
@@ -116,7 +117,7 @@ TEST(Text, StopsAtTheFirstYearZeroAndFillsRoomsOfEverySize) {
     if (room >= maxDateText) {
       ASSERT_EQ(listed, lines.size());
     }
-    for (const WidePath path : paths()) {
+    for (const Path path : paths()) {
       for (const bool endKnown : {false, true}) {
         SCOPED_TRACE(::testing::Message() << room << " " << static_cast<int>(path) << endKnown);
         const Date* next = nullptr;
@@ -125,15 +126,6 @@ TEST(Text, StopsAtTheFirstYearZeroAndFillsRoomsOfEverySize) {
       }
     }
   }
-  // The public forms.
-  std::vector<char> buffer(4096);
-  const Date* next = dates.data();
-  const std::string all = lines[0] + lines[1] + lines[2] + lines[3];
-  EXPECT_EQ(std::string(buffer.data(), formatDates(&next, buffer.data(), buffer.size())), all);
-  next = dates.data();
-  EXPECT_EQ(std::string(buffer.data(), formatDates(&next, dates.data() + dates.size(),
-                                                   buffer.data(), buffer.size())),
-            all);
 }
 
 // Long arrays of mostly listable records, with records out of range and a
@@ -156,7 +148,7 @@ TEST(Text, PathsAgreeWithPrintfOnLongArrays) {
     std::string want;
     std::size_t listed = 0;
     for (; listed < size && dates[listed].year != 0; ++listed) want += printed(dates[listed]);
-    for (const WidePath path : paths()) {
+    for (const Path path : paths()) {
       for (const std::size_t room : {maxDateText, std::size_t{1000}, std::size_t{65536}}) {
         const Date* next = nullptr;
         ASSERT_EQ(listing(dates, room, path, true, &next), want) << round << " " << room;

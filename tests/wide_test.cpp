@@ -28,20 +28,24 @@ std::set<std::string> cpuFlags() {
 #endif
 
 // The wide path runs where the processor has what it uses, and only there:
-// never in a build for another kind of processor or without it.
-TEST(WidePath, IsChosenExactlyWhereTheProcessorHasAvx2) {
+// never in a build for another kind of processor or without it. It is the
+// one taken unless another is chosen, and an unavailable one cannot be.
+TEST(Path, WideIsChosenExactlyWhereTheProcessorHasAvx2) {
 #if defined(__x86_64__)
   const std::set<std::string> flags = cpuFlags();
   if (flags.empty()) GTEST_SKIP() << "no flags in /proc/cpuinfo";
-  const bool has = wideBuilt() && flags.count("avx2") && flags.count("bmi1") &&
+  const bool has = BITWORDS_SIMD_BUILT && flags.count("avx2") && flags.count("bmi1") &&
                    flags.count("bmi2") && flags.count("popcnt");
-  EXPECT_EQ(wideBuilt(), BITWORDS_SIMD_BUILT);
 #else
   const bool has = false;
 #endif
-  EXPECT_EQ(wideAvailable(), has);
-  EXPECT_EQ(resolvePath(WidePath::best), has ? WidePath::wide : WidePath::portable);
-  EXPECT_EQ(resolvePath(WidePath::portable), WidePath::portable);
+  EXPECT_EQ(pathAvailable(Path::wide), has);
+  EXPECT_TRUE(pathAvailable(Path::portable));
+  const Path best = has ? Path::wide : Path::portable;
+  EXPECT_EQ(activePath(), best);
+  EXPECT_EQ(usePath(Path::portable), best);
+  EXPECT_EQ(usePath(Path::wide), Path::portable);
+  EXPECT_EQ(activePath(), best);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int calls = 4;
+constexpr int calls = 5;
 std::function<void()>& hook(Call call) {
   static std::function<void()> hooks[calls];
   return hooks[static_cast<int>(call)];
@@ -75,6 +75,11 @@ void clearFaults() {
   }
 DEFINE_OPEN(open)
 DEFINE_OPEN(open64)
+
+extern "C" ssize_t read(int fd, void* data, size_t size) {
+  if (failing(Call::read)) return -1;
+  return static_cast<ssize_t>(::syscall(SYS_read, fd, data, size));
+}
 
 extern "C" ssize_t write(int fd, const void* data, size_t size) {
   if (failing(Call::write)) return -1;

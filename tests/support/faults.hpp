@@ -1,15 +1,16 @@
-// Fault injection at the system calls of an append: the test binary's own
-// open(2), write(2), flock(2) and fallocate(2), which the library's calls
-// reach, can run a hook once just before the next such call, as another
-// process would act at that moment (a writer that takes no lock appends, a
-// FIFO's reader leaves, the file is replaced), or fail once with a given
-// errno, as a faulty disk or a file system without locks would. Every
-// other call passes straight through.
+// Fault injection at the system calls of a load or an append: the test
+// program's own open(2), read(2), write(2), flock(2) and fallocate(2),
+// which the library's calls reach, can run a hook once just before the
+// next such call, as another process would act at that moment (a writer
+// that takes no lock appends, a FIFO's reader leaves, the file is
+// replaced) or a slow disk would take its time, or fail once with a given
+// errno, as a faulty disk or a file system without locks or reservations
+// would. Every other call passes straight through.
 #pragma once
 
 #include <functional>
 
-enum class Call { open, write, flock, fallocate };
+enum class Call { open, read, write, flock, fallocate };
 
 // Runs hook (once) just before the next such call of this process.
 void beforeNext(Call call, std::function<void()> hook);

@@ -14,6 +14,7 @@
 
 #include "datelist/datefile.hpp"
 #include "datelist/dateparse.hpp"
+#include "tests/support/paths.hpp"
 
 using bitwords::Date;
 using bitwords::LoadResult;
@@ -58,12 +59,13 @@ inline Loaded parse(std::string_view text) {
 }
 
 // The text fed in pieces that end at the given offsets, the last piece
-// taking the rest, on one path.
+// taking the rest, on one path, within a memory budget.
 inline Loaded parseInPieces(std::string_view text, const std::vector<std::size_t>& cuts,
-                            bitwords::detail::WidePath path = bitwords::detail::WidePath::best) {
+                            bitwords::detail::Path path, std::size_t budget = SIZE_MAX) {
   using namespace bitwords::detail;
+  const OnPath on(path);
   DateParser parser{};
-  parser.path = path;
+  parser.budget = budget;
   std::size_t at = 0;
   for (std::size_t cut : cuts) {
     if (!feedDates(parser, text.data() + at, cut - at)) break;

@@ -1,14 +1,24 @@
-// Every code path this machine can run: the portable one, and the wide one
-// where the processor has AVX2. Tests run their tables on each.
+// Every code path this machine can run, and the choice of one for a scope:
+// the tests run their tables on each.
 #pragma once
 
 #include <vector>
 
 #include "datelist/wide.hpp"
 
-inline std::vector<bitwords::detail::WidePath> paths() {
-  using bitwords::detail::WidePath;
-  std::vector<WidePath> all{WidePath::portable};
-  if (bitwords::detail::wideAvailable()) all.push_back(WidePath::wide);
+inline std::vector<bitwords::detail::Path> paths() {
+  std::vector<bitwords::detail::Path> all;
+  for (const auto path : bitwords::detail::allPaths) {
+    if (bitwords::detail::pathAvailable(path)) all.push_back(path);
+  }
   return all;
 }
+
+// The parser and the listing take the path for as long as this lives.
+struct OnPath {
+  bitwords::detail::Path previous;
+  explicit OnPath(bitwords::detail::Path path) : previous(bitwords::detail::usePath(path)) {}
+  ~OnPath() { bitwords::detail::usePath(previous); }
+  OnPath(const OnPath&) = delete;
+  OnPath& operator=(const OnPath&) = delete;
+};

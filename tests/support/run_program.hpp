@@ -16,8 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/child.hpp"
-#include "tests/support/temp_dir.hpp"
+#include "tests/support/harness.hpp"
 
 // The emulator and its arguments, separated by '|' (empty when programs run
 // natively).

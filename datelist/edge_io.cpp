@@ -1,9 +1,11 @@
-#include "datelist/fdio.hpp"
-
+// Descriptor output: writes that go on after an interruption or a partial
+// transfer, and a close whose failure is an error too.
 #include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "datelist/edge.hpp"
 
 namespace bitwords::detail {
 
@@ -24,17 +26,6 @@ int writeAll(int fd, const char* data, std::size_t size) noexcept {
     size -= static_cast<std::size_t>(n);
   }
   return 0;
-}
-
-int readSome(int fd, char* data, std::size_t size, std::size_t& count) noexcept {
-  for (;;) {
-    const ssize_t n = ::read(fd, data, size);
-    if (n >= 0) {
-      count = static_cast<std::size_t>(n);
-      return 0;
-    }
-    if (errno != EINTR) return errno;
-  }
 }
 
 int closeFile(int fd) noexcept {

@@ -1,0 +1,103 @@
+// The library's edge: all that it and datelist ask of the operating system,
+// in a few calls, so that the date code itself takes bytes, records and a
+// memory budget, and gives records and text. Internal to the library.
+//
+//   edge_lock.cpp    a file's lock, taken in turn, with a bounded wait
+//   edge_file.cpp    a date file read under the shared lock, a line
+//                    appended under the exclusive one
+//   edge_memory.cpp  the memory budget of a load, huge pages
+//   edge_io.cpp      descriptor output
+//
+// Every call returns 0 or the errno of what failed, and none raises a
+// signal in the caller or leaves one pending.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace bitwords::detail {
+
+// A file open for reading, under its shared lock.
+struct ReadingFile {
+  int fd = -1;
+  bool sized = false;      // a regular file of known size, read up to that size
+  std::uint64_t size = 0;  // the size when its lock was taken, where sized
+  std::uint64_t read = 0;  // bytes read so far
+};
+
+// Opens the file at path for reading and, a regular file, takes its shared
+// lock in turn: 0, or the errno of the open; EWOULDBLOCK where the turn did
+// not come within lockWaitSeconds. Where the file system has no locks, it
+// goes on without. A FIFO is opened as any reader opens it, waiting for a
+// writer, and read without a lock: each line comes whole in its write.
+[[nodiscard]] int openToRead(ReadingFile& file, const char* path) noexcept;
+
+// Reads the file's next bytes, at most room of them, into `into`; count
+// receives how many, 0 at the end. A sized file ends at the size it had
+// when its lock was taken: appenders that take the lock cannot have added
+// to it, and what a writer that takes none adds meanwhile need not be seen.
+[[nodiscard]] int readMore(ReadingFile& file, char* into, std::size_t room,
+                           std::size_t& count) noexcept;
+
+// Closes the file, which releases its lock.
+void closeReading(ReadingFile& file) noexcept;
+
+// Appends the line (ending in a line feed, at most 32 bytes, or EINVAL) to
+// the file at path, creating it if needed, in one write: to a regular file
+// under its exclusive lock taken in turn, to a FIFO or device without.
+// Returns 0 or the errno of what failed:
+//
+// - EWOULDBLOCK, with nothing written, where the turn at the lock did not
+//   come within lockWaitSeconds, or a FIFO stayed full that long.
+// - A file whose last line is unfinished gets a line feed first, so that
+//   its last line is not fused with the new one; so does a file whose last
+//   byte cannot be read (write-only to the caller).
+// - A failed append leaves a regular file as it was: its room is reserved
+//   first, so that a full disk or quota refuses it (ENOSPC, EDQUOT) before
+//   anything is written; one that would pass the file-size limit is refused
+//   with EFBIG; where the file system cannot reserve room, a write cut short
+//   is cut back off (its own bytes, while they are the file's last), and
+//   where the file cannot be cut back either (append-only), a line that may
+//   not fit in the free space is refused with ENOSPC before it is written.
+// - A FIFO that no process reads is refused with ENXIO; one whose reader
+//   leaves gives EPIPE, and no SIGPIPE. A line goes to a FIFO whole or not
+//   at all.
+// - The open waits for a lease on the file to be broken, as any open does.
+[[nodiscard]] int appendLine(const char* path, const char* line, std::size_t size) noexcept;
+
+// The bytes a load may take for its records, at most `wanted`: what is left
+// under the process's address-space limits, under the limits of its memory
+// cgroup and every group above (counting the page cache that the kernel
+// can reclaim as free, but not shared memory or tmpfs), and of the
+// machine's memory, less a margin for the rest of the process. A small want
+// is granted without a look.
+[[nodiscard]] std::size_t memoryBudget(std::size_t wanted) noexcept;
+
+// What is left under one memory cgroup's limit, from the text of its limit
+// file (v2's memory.max, v1's memory.limit_in_bytes), of its usage file and
+// of its memory.stat: the limit less what the group takes beside the page
+// cache that the kernel can reclaim. UINT64_MAX where it has no limit.
+[[nodiscard]] std::uint64_t leftInGroup(std::string_view limit, std::string_view usage,
+                                        std::string_view stat, bool v1) noexcept;
+
+// Asks for transparent huge pages for the whole mapping of a large heap
+// block, so that its first touch costs a fault per 2 MiB rather than per
+// 4 KiB. A hint only, given for the mapping as a whole, so that the heap
+// can still move it as it grows or shrinks.
+void preferHugePages(void* block) noexcept;
+
+// The program's standard output and error.
+inline constexpr int standardOutput = 1;
+inline constexpr int standardError = 2;
+
+// Writes all of the bytes to the descriptor, going on after an interruption
+// or a partial write, and waiting where the descriptor is non-blocking and
+// full. A closed pipe raises SIGPIPE as for any filter.
+[[nodiscard]] int writeAll(int fd, const char* data, std::size_t size) noexcept;
+
+// Closes the descriptor. A file system may report here a write that failed
+// late (NFS, say).
+[[nodiscard]] int closeFile(int fd) noexcept;
+
+}  // namespace bitwords::detail

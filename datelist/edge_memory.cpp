@@ -103,7 +103,8 @@ std::uint64_t cgroupLeft() noexcept {
     const std::size_t second = line.find(':', first + 1);
     const std::string_view names = line.substr(first + 1, second - first - 1);
     // No other controller's name holds "memory"; a named hierarchy that
-    // did would have no limit files to read.
+    // did would have no limit files to read. (The tests' machines have v1's
+    // memory controller; v2's files are read the same way.)
     const bool memory = names.find("memory") != std::string_view::npos;
     if (memory || (names.empty() && controller == nullptr)) {
       controller = memory ? &legacy : &unified;
@@ -195,11 +196,10 @@ void preferHugePages(void* block) noexcept {
   // A large block is a mapping of its own, from a page boundary below it to
   // one at or past its end: advised whole, it stays one mapping, which the
   // heap can move with mremap(2) as it grows or shrinks.
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto start = reinterpret_cast<std::uintptr_t>(block) & ~(page - 1);
-  const std::uintptr_t end =
-      (reinterpret_cast<std::uintptr_t>(block) + size + page - 1) & ~(page - 1);
-  ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const std::size_t before = reinterpret_cast<std::uintptr_t>(block) & (page - 1);
+  const std::size_t length = (before + size + page - 1) & ~(page - 1);
+  ::madvise(static_cast<char*>(block) - before, length, MADV_HUGEPAGE);
 #else
   static_cast<void>(block);
 #endif

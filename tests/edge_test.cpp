@@ -21,6 +21,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,67 +35,48 @@ using namespace bitwords::detail;
 
 namespace {
 
-TEST(Append, AppendedDatesLoadBackInOrder) {
-  TempDir dir;
-  const auto file = dir.path / "fechas.txt";
-  const std::vector<Date> dates = {christmas, newYear, {31, 15, 2047}, {0, 0, 1}, {1, 1, 0}};
-  for (const Date d : dates) ASSERT_EQ(appendDate(d, file.c_str()), 0);
-  EXPECT_EQ(readFile(file), "845794\n36816\n1048575\n1\n34816\n");
-  EXPECT_EQ(load(file).dates, dates);
-}
-
-TEST(Append, ReportsWhatItRefusesOrFailsAt) {
-  TempDir dir;
+// What an append writes, and what it refuses without writing: one line of
+// the packed word, after a line feed where the last line may be unfinished,
+// also where the file's last byte cannot be read (write-only to whoever
+// appends: as root, a child acting as nobody; as anyone else, the test's
+// own user), where a spare line feed is harmless white space.
+TEST(Append, WritesOneLineOrRefuses) {
   struct Case {
+    std::optional<std::string> before;  // the file's contents, or no file
     Date date;
-    std::filesystem::path path;
     int error;
+    std::optional<std::string> after;  // the same: no file, if none
+    bool writeOnly = false;
+    std::filesystem::path path = {};  // if not fechas.txt in a fresh folder
   };
-  const auto file = dir.path / "fechas.txt";
   const Case cases[] = {
+      {std::nullopt, christmas, 0, "845794\n"},
+      {"845794\n", {31, 15, 2047}, 0, "845794\n1048575\n"},
+      {"1048575\n", {0, 0, 1}, 0, "1048575\n1\n"},
+      {"", {1, 1, 0}, 0, "34816\n"},
+      {"845794", newYear, 0, "845794\n36816\n"},
+      {"845794\r\n", newYear, 0, "845794\r\n36816\n"},
+      {"845794", newYear, 0, "845794\n36816\n", true},
+      {"845794\n", newYear, 0, "845794\n\n36816\n", true},
+      {"", newYear, 0, "36816\n", true},
       // Fields that do not fit: the word would hold another date.
-      {{32, 1, 2000}, file, ERANGE},
-      {{1, 16, 2000}, file, ERANGE},
-      {{1, 1, 2048}, file, ERANGE},
-      {{-1, 1, 2000}, file, ERANGE},
-      {{1, -1, 2000}, file, ERANGE},
-      {{1, 1, -1}, file, ERANGE},
-      {newYear, dir.path / "missing" / "fechas.txt", ENOENT},
-      {newYear, dir.path, EISDIR},
-      {newYear, "/dev/full", ENOSPC},
+      {std::nullopt, {32, 1, 2000}, ERANGE, std::nullopt},
+      {std::nullopt, {1, 16, 2000}, ERANGE, std::nullopt},
+      {"1\n", {1, 1, 2048}, ERANGE, "1\n"},
+      {std::nullopt, {-1, 1, 2000}, ERANGE, std::nullopt},
+      {std::nullopt, {1, -1, 2000}, ERANGE, std::nullopt},
+      {std::nullopt, {1, 1, -1}, ERANGE, std::nullopt},
+      {std::nullopt, newYear, ENOENT, std::nullopt, false, "missing/fechas.txt"},
+      {std::nullopt, newYear, EISDIR, std::nullopt, false, "."},
+      {std::nullopt, newYear, ENOSPC, std::nullopt, false, "/dev/full"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message()
-                 << c.path << " " << c.date.day << "/" << c.date.month << "/" << c.date.year);
-    EXPECT_EQ(appendDate(c.date, c.path.c_str()), c.error);
-  }
-  EXPECT_FALSE(std::filesystem::exists(file));
-}
-
-// An append never fuses its value with the file's last one: an unfinished
-// last line gets a line feed first, and so does a file whose last byte
-// cannot be read (write-only to whoever appends: as root, a child acting
-// as nobody; as anyone else, the test's own user), where a spare line feed
-// is harmless white space.
-TEST(Append, NeverFusesItsValueWithTheLastOne) {
-  struct Case {
-    std::string before;
-    bool writeOnly;
-    std::string after;
-  };
-  const Case cases[] = {
-      {"845794", false, "845794\n36816\n"},
-      {"845794\r\n", false, "845794\r\n36816\n"},
-      {"845794\n", false, "845794\n36816\n"},
-      {"", false, "36816\n"},
-      {"845794", true, "845794\n36816\n"},
-      {"845794\n", true, "845794\n\n36816\n"},
-      {"", true, "36816\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.before << (c.writeOnly ? " write-only" : ""));
+                 << c.before.value_or("(none)") << " " << c.date.day << "/" << c.date.month << "/"
+                 << c.date.year << " " << c.path << (c.writeOnly ? " write-only" : ""));
     TempDir dir;
-    const auto file = dir.write("fechas.txt", c.before);
+    const auto file = dir.path / "fechas.txt";
+    if (c.before) writeFile(file, *c.before);
     if (c.writeOnly) {
       if (::geteuid() == 0) {
         ASSERT_EQ(::chown(dir.path.c_str(), nobody, nobody), 0);
@@ -102,11 +84,13 @@ TEST(Append, NeverFusesItsValueWithTheLastOne) {
       }
       ASSERT_EQ(::chmod(file.c_str(), 0222), 0);
     }
-    const int got =
-        inChild([&] { return appendDate(newYear, file.c_str()); }, {.ordinaryUser = c.writeOnly});
-    ASSERT_EQ(got, 0);
-    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
-    EXPECT_EQ(readFile(file), c.after);
+    const auto path = c.path.empty() ? file : dir.path / c.path;
+    EXPECT_EQ(
+        inChild([&] { return appendDate(c.date, path.c_str()); }, {.ordinaryUser = c.writeOnly}),
+        c.error);
+    ::chmod(file.c_str(), 0644);
+    EXPECT_EQ(c.after,
+              std::filesystem::exists(file) ? std::optional(readFile(file)) : std::nullopt);
   }
 }
 
@@ -240,6 +224,20 @@ void appendUnlocked(const std::filesystem::path& file, const char* line) {
 }
 
 int leaseHolder = -1;
+int fifoReader = -1;
+
+// A scene with a reader of the FIFO, and the next write failing with
+// `error` if not 0; and a settling that reads the appended line from it.
+Scene openFifoReader(int error) {
+  return [=](const std::filesystem::path& file) {
+    if (error != 0) failNext(Call::write, error);
+    return (fifoReader = ::open(file.c_str(), O_RDONLY | O_NONBLOCK)) >= 0;
+  };
+}
+bool readsTheLine(const std::filesystem::path&) {
+  char got[16] = {};
+  return ::read(fifoReader, got, sizeof got) == 6 && std::string(got) == "36816\n";
+}
 
 // A scene where the next such call fails with the error.
 Scene failing(Call call, int error) {
@@ -302,6 +300,8 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
       {"a file system without locks", line, 0, failing(Call::flock, ENOLCK)},
       {"a file system that cannot reserve room", line, 0, failing(Call::fallocate, EOPNOTSUPP)},
       {"over the disk quota", line, EDQUOT, failing(Call::fallocate, EDQUOT)},
+      {"past the largest file the file system takes", line, EFBIG, failing(Call::fallocate, EFBIG)},
+      {"a file system without byte-range locks", line, 0, failing(Call::fcntl, EINVAL)},
       // A FIFO that no process reads is refused, also one put in the file's
       // place as it is opened; a reader that leaves after the open gives
       // EPIPE, and no signal.
@@ -314,6 +314,9 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
          });
          return true;
        }},
+      {"a FIFO that is read", "", 0, openFifoReader(0), fifo, readsTheLine},
+      {"a FIFO that is read, a write interrupted", "", 0, openFifoReader(EINTR), fifo,
+       readsTheLine},
       {"a FIFO whose reader leaves", "", EPIPE,
        [](const std::filesystem::path& file) {
          const int reader = ::open(file.c_str(), O_RDONLY | O_NONBLOCK);
@@ -343,19 +346,6 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
        ownDisk, [](const std::filesystem::path&) { return softLimit(RLIMIT_NOFILE, 1024); }},
   };
   expectFaults(faults);
-}
-
-TEST(Append, WritesToAFifoThatIsRead) {
-  TempDir dir;
-  const auto fifo = dir.path / "fechas.txt";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-  EXPECT_EQ(appendDate(newYear, fifo.c_str()), 0);
-  char line[16] = {};
-  EXPECT_EQ(::read(reader, line, sizeof line), 6);
-  EXPECT_STREQ(line, "36816\n");
-  ::close(reader);
 }
 
 TEST(Append, ConcurrentAppendersNeitherTearNorLoseLines) {
@@ -633,11 +623,18 @@ bool fakeCgroupLimit(bool ownGroup) {
   return true;
 }
 
-std::size_t addressSpaceInUse() {
+// What the process maps, all of it or its data (private writable) alone.
+std::size_t inUse(int field) {
   std::ifstream statm("/proc/self/statm");
   std::size_t pages = 0;
-  statm >> pages;
+  for (int i = 0; i <= field; ++i) statm >> pages;
   return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+std::size_t addressSpaceInUse() {
+  return inUse(0);
+}
+std::size_t dataInUse() {
+  return inUse(5);
 }
 
 // Fills the child's own tmpfs with `bytes`: memory that its cgroup is
@@ -674,12 +671,19 @@ TEST(Memory, KeepsTheDatesThatFitAndSaysWhereTheyDoNot) {
     Isolation isolation;
     std::function<bool()> set;  // in the child; false where it does not take
     std::size_t most;           // the most bytes the records may take; 0: all must load
+    bool unbudgeted = false;    // the parser alone, given no budget, meets the limit
   };
   const auto addressSpace = [](std::size_t room) {
     return [=] { return softLimit(RLIMIT_AS, addressSpaceInUse() + room); };
   };
   const Limit limits[] = {
       {"address space, short", {}, addressSpace(24 * mib), 24 * mib},
+      {"address space, a parse given no budget", {}, addressSpace(24 * mib), 24 * mib, true},
+      {"data size, short",
+       {},
+       [] { return softLimit(RLIMIT_DATA, dataInUse() + 24 * mib); },
+       24 * mib},
+      {"no /proc to look in", {.mount = "/proc"}, [] { return true; }, 0},
       {"address space, room for the dates once", {}, addressSpace(72 * mib), 0},
       {"faked cgroup, own group",
        {.mount = "/sys/fs/cgroup"},
@@ -708,7 +712,10 @@ TEST(Memory, KeepsTheDatesThatFitAndSaysWhereTheyDoNot) {
         [&] {
           if (!l.set()) return refused;
           Date* loaded = nullptr;
-          const LoadResult r = loadDates(&loaded, file.c_str());
+          DateParser parser{};
+          if (l.unbudgeted) feedDates(parser, text.data(), text.size());
+          const LoadResult r =
+              l.unbudgeted ? finishDates(parser, &loaded) : loadDates(&loaded, file.c_str());
           const bool sound = l.most == 0
                                  ? r.status == LoadStatus::ok && r.count == dates
                                  : r.status == LoadStatus::outOfMemory && r.error == ENOMEM &&
@@ -746,7 +753,7 @@ TEST(Memory, CountsOnlyReclaimablePageCacheAsFree) {
       {"max\n", "100\n", "", false, UINT64_MAX},
       {"1000\n", "300\n", "anon 300\n", false, 700},
       {"1000\n", "900\n", "file 800\nactive_file 300\ninactive_file 200\nshmem 300\n", false, 600},
-      {"1000\n", "900\n", "inactive_file 2000\n", false, 1000},
+      {"1000\n", "900\n", "inactive_filez 90\nactive_file\ninactive_file 2000\n", false, 1000},
       {"1000\n", "1200\n", "", false, 0},
       {"1000\n", "900\n",
        "cache 10\ntotal_cache 800\ntotal_shmem 300\ntotal_active_file 300\n"

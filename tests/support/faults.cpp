@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int calls = 5;
+constexpr int calls = 6;
 std::function<void()>& hook(Call call) {
   static std::function<void()> hooks[calls];
   return hooks[static_cast<int>(call)];
@@ -90,6 +90,24 @@ extern "C" int flock(int fd, int operation) {
   if (failing(Call::flock)) return -1;
   return real<int(int, int)>("flock")(fd, operation);
 }
+
+// fcntl's third argument is an integer or a pointer, passed alike.
+#define DEFINE_FCNTL(name, number)                                     \
+  extern "C" int name(int fd, int command, ...) {                      \
+    std::va_list args;                                                 \
+    va_start(args, command);                                           \
+    const auto argument = va_arg(args, unsigned long);                 \
+    va_end(args);                                                      \
+    if (failing(Call::fcntl)) return -1;                               \
+    return static_cast<int>(::syscall(number, fd, command, argument)); \
+  }
+#ifdef SYS_fcntl64
+DEFINE_FCNTL(fcntl, SYS_fcntl64)
+DEFINE_FCNTL(fcntl64, SYS_fcntl64)
+#else
+DEFINE_FCNTL(fcntl, SYS_fcntl)
+DEFINE_FCNTL(fcntl64, SYS_fcntl)
+#endif
 
 extern "C" int fallocate64(int fd, int mode, off64_t offset, off64_t size) {
   if (failing(Call::fallocate)) return -1;

@@ -1,5 +1,6 @@
 // Fault injection at the system calls of a load or an append: the test
-// program's own open(2), read(2), write(2), flock(2) and fallocate(2),
+// program's own open(2), read(2), write(2), flock(2), fcntl(2) and
+// fallocate(2),
 // which the library's calls reach, can run a hook once just before the
 // next such call, as another process would act at that moment (a writer
 // that takes no lock appends, a FIFO's reader leaves, the file is
@@ -10,7 +11,7 @@
 
 #include <functional>
 
-enum class Call { open, read, write, flock, fallocate };
+enum class Call { open, read, write, flock, fcntl, fallocate };
 
 // Runs hook (once) just before the next such call of this process.
 void beforeNext(Call call, std::function<void()> hook);

@@ -35,11 +35,18 @@ constexpr std::size_t maxLine = 32;
 // descriptor, with readable set, or -1 with errno set.
 int openForAppend(const char* path, bool& readable) noexcept {
   constexpr int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY;
+  // Opens as `open` does, again where a signal ends its wait for a lease.
+  const auto open = [](const char* name, int how) {
+    int fd = -1;
+    while ((fd = ::open(name, how, 0666)) < 0 && errno == EINTR) {
+    }
+    return fd;
+  };
   struct stat named {};
   const bool fifo = ::stat(path, &named) == 0 && S_ISFIFO(named.st_mode);
   readable = false;
   if (!fifo) {
-    const int fd = ::open(path, O_RDWR | flags, 0666);
+    const int fd = open(path, O_RDWR | flags);
     if (fd >= 0) {
       // (fstat cannot fail on a descriptor just opened.)
       struct stat opened {};
@@ -51,11 +58,11 @@ int openForAppend(const char* path, bool& readable) noexcept {
       ::close(fd);  // a FIFO put in its place meanwhile
     }
   }
-  const int fd = ::open(path, O_WRONLY | O_NONBLOCK | flags, 0666);
+  const int fd = open(path, O_WRONLY | O_NONBLOCK | flags);
   // A lease on a regular file makes the non-blocking open fail rather than
   // wait; such a file is opened as above, but write-only. (No test holds a
   // lease on a file that the appender may not read.)
-  if (fd < 0 && errno == EWOULDBLOCK) return ::open(path, O_WRONLY | flags, 0666);
+  if (fd < 0 && errno == EWOULDBLOCK) return open(path, O_WRONLY | flags);
   return fd;
 }
 
@@ -225,7 +232,9 @@ int appendLine(const char* path, const char* line, std::size_t size) noexcept {
 
 int openToRead(ReadingFile& file, const char* path) noexcept {
   file = ReadingFile{};
-  file.fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // A FIFO's open waits for a writer, and a signal may end that wait.
+  while ((file.fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY)) < 0 && errno == EINTR) {
+  }
   if (file.fd < 0) return errno;
   // (fstat cannot fail on a descriptor just opened; if it did, the file
   // would be read to its end, unlocked, as a pipe is.)

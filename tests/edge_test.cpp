@@ -443,6 +443,7 @@ TEST(Read, WaitsThroughSignals) {
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     const pid_t writer = startChild([&] {
+      ::alarm(10);  // a wait without end fails the test
       const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
       if (fd < 0 || (!fifo && ::flock(fd, LOCK_EX) != 0) || ::write(ready[1], "", 1) != 1) return 1;
       ::usleep(100'000);  // long enough for several interruptions

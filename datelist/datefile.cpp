@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 #include "datelist/dateparse.hpp"
 #include "datelist/edge.hpp"
@@ -26,7 +27,25 @@ DateParser parserFor(std::uint64_t bytes, bool sized) noexcept {
   return parser;
 }
 
+// appendDate's errno values in words.
+class AppendCategory final : public std::error_category {
+ public:
+  [[nodiscard]] const char* name() const noexcept override { return "bitwords.append"; }
+  [[nodiscard]] std::string message(int error) const override {
+    if (error == EWOULDBLOCK) return "locked by another process (or a FIFO stayed full)";
+    return std::generic_category().message(error);
+  }
+  [[nodiscard]] std::error_condition default_error_condition(int error) const noexcept override {
+    return std::generic_category().default_error_condition(error);
+  }
+};
+
 }  // namespace
+
+const std::error_category& appendCategory() noexcept {
+  static const AppendCategory category;
+  return category;
+}
 
 LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept {
   DateParser parser = parserFor(size, true);

@@ -9,7 +9,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <system_error>
 
+#include "datelist/api.hpp"
 #include "datelist/datecodec.hpp"
 #include "datelist/loadresult.hpp"
 
@@ -29,11 +35,12 @@ namespace bitwords {
 // another process keeps the lock lockWaitSeconds. Where the file system has
 // no locks, it reads without. A regular file is read as it was when the
 // lock was taken; a FIFO is read as it is written.
-LoadResult loadDates(Date** dates, const char* path) noexcept;
+[[nodiscard]] BITWORDS_API LoadResult loadDates(Date** dates, const char* path) noexcept;
 
 // The loader's parsing on a text already in memory: the same records and the
 // same outcome as loading a file with these bytes.
-LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept;
+[[nodiscard]] BITWORDS_API LoadResult parseDates(Date** dates, const char* text,
+                                                 std::size_t size) noexcept;
 
 // Appends the date to the date file at path as one line "%d\n" of its packed
 // word, creating the file if needed. Returns 0 on success, ERANGE without
@@ -62,6 +69,50 @@ LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept
 //   leaves gives EPIPE, and no SIGPIPE reaches the caller. The line goes
 //   to a FIFO whole or not at all.
 // - The open waits for a lease on the file to be broken, as any open does.
-int appendDate(Date date, const char* path) noexcept;
+[[nodiscard]] BITWORDS_API int appendDate(Date date, const char* path) noexcept;
+
+// The category of appendDate's results: errno values, which compare equal
+// to std::errc's, in the C library's words, but for EWOULDBLOCK, which
+// appendDate gives where the file stayed locked by another process (or a
+// FIFO stayed full) for lockWaitSeconds.
+[[nodiscard]] BITWORDS_API const std::error_category& appendCategory() noexcept;
+
+// appendDate's result as an error code: appendErrorCode(appendDate(d,
+// path)).message() says what went wrong; false where nothing did.
+[[nodiscard]] inline std::error_code appendErrorCode(int error) noexcept {
+  return {error, appendCategory()};
+}
+
+// ---- A block that frees itself
+
+// Frees a block that loadDates or parseDates allocated.
+struct FreeDates {
+  void operator()(Date* block) const noexcept { std::free(block); }
+};
+
+// A loaded date file: its block, which frees itself, and how the load
+// ended.
+struct LoadedDates {
+  std::unique_ptr<Date[], FreeDates> block;
+  LoadResult result;
+};
+
+// The dates of a load, before its terminator: as many as it read.
+[[nodiscard]] inline std::span<const Date> datesOf(const LoadedDates& loaded) noexcept {
+  return {loaded.block.get(), loaded.block ? loaded.result.count : 0};
+}
+
+// loadDates and parseDates, for a block that frees itself.
+[[nodiscard]] inline LoadedDates loadDates(const char* path) noexcept {
+  Date* dates = nullptr;
+  const LoadResult result = loadDates(&dates, path);
+  return {std::unique_ptr<Date[], FreeDates>(dates), result};
+}
+
+[[nodiscard]] inline LoadedDates parseDates(std::string_view text) noexcept {
+  Date* dates = nullptr;
+  const LoadResult result = parseDates(&dates, text.data(), text.size());
+  return {std::unique_ptr<Date[], FreeDates>(dates), result};
+}
 
 }  // namespace bitwords

@@ -1,9 +1,14 @@
-// The outcome of loading or parsing a date file: how it ended, and where
-// and why it stopped when it did not reach the end.
+// The outcome of loading or parsing a date file: how it ended, where and
+// why it stopped when it did not reach the end, and all that in words.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "datelist/api.hpp"
 
 namespace bitwords {
 
@@ -36,5 +41,35 @@ struct LoadResult {
   bool tokenCut;             // the bad token is longer than the bytes kept
   char token[maxTokenText];  // the bad token's first bytes, as they stand in the file
 };
+
+// The longest description of a load's outcome, less the file's name.
+inline constexpr std::size_t maxLoadText = 256;
+
+// Writes what the outcome of a load of `file` says, as datelist reports it
+// after its own name, into [first, last), and returns past it as
+// std::to_chars does (value_too_large where it does not fit; room for the
+// file's name and maxLoadText bytes always suffices). Nothing for ok.
+//
+//   fechas.txt: No such file or directory
+//   fechas.txt: locked by another process
+//   fechas.txt:2: not an integer: "12abc"
+//   fechas.txt:3: out of range: "99999999999"
+//
+// A token is shown as it stands in the file, clipped to maxTokenText bytes
+// (... after the quote where it is longer), with bytes outside printable
+// ASCII as \xHH and the quote and backslash as \" and \\, so that a file
+// cannot send control sequences to a terminal.
+[[nodiscard]] BITWORDS_API std::to_chars_result describeLoad(char* first, char* last,
+                                                             const char* file,
+                                                             const LoadResult& result) noexcept;
+
+// The same, as a string.
+[[nodiscard]] inline std::string describeLoad(const char* file, const LoadResult& result) {
+  std::string text(std::strlen(file) + maxLoadText, '\0');
+  const std::to_chars_result end =
+      describeLoad(text.data(), text.data() + text.size(), file, result);
+  text.resize(static_cast<std::size_t>(end.ptr - text.data()));
+  return text;
+}
 
 }  // namespace bitwords

@@ -2,11 +2,12 @@
 // directory as day/month/year, one per line, up to the first date whose
 // year is 0. The whole file is read and checked; a fault anywhere in it is
 // reported after the listing, with status 1.
+#include <algorithm>
 #include <cerrno>
-#include <cstdarg>
+#include <charconv>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "datelist/datefile.hpp"
 #include "datelist/datetext.hpp"
@@ -17,7 +18,6 @@ namespace {
 using bitwords::Date;
 using bitwords::LoadResult;
 using bitwords::LoadStatus;
-using bitwords::maxTokenText;
 using bitwords::detail::closeFile;
 using bitwords::detail::standardError;
 using bitwords::detail::standardOutput;
@@ -25,47 +25,17 @@ using bitwords::detail::writeAll;
 
 constexpr char fileName[] = "fechas.txt";
 
-// Writes one diagnostic line to standard error in one write.
-// The longest, a bad token's report, takes under 256 bytes.
-[[gnu::format(printf, 1, 2)]] void report(const char* format, ...) noexcept {
-  char line[512];
-  std::va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  static_cast<void>(writeAll(standardError, line, std::strlen(line)));
-}
-
-// The token as it can be shown on a terminal: bytes outside printable ASCII
-// as \xHH, and the quote and backslash as \" and \\, so that a file cannot
-// send control sequences and the quoted text cannot be misread.
-void escape(char* out, const char* text, std::size_t size) noexcept {
-  for (std::size_t i = 0; i < size; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      *out++ = '\\';
-      *out++ = static_cast<char>(c);
-    } else if (c >= 0x20 && c < 0x7f) {
-      *out++ = static_cast<char>(c);
-    } else {
-      out += std::snprintf(out, 5, "\\x%02x", c);
-    }
+// Writes one diagnostic line to standard error, "datelist: " and the
+// pieces, in one write.
+void report(std::string_view what, std::string_view more = {}) noexcept {
+  char line[32 + sizeof fileName + bitwords::maxLoadText];
+  char* at = line;
+  for (const std::string_view piece : {std::string_view("datelist: "), what, more}) {
+    const auto room = static_cast<std::size_t>(line + sizeof line - 1 - at);
+    at = std::copy_n(piece.data(), std::min(piece.size(), room), at);
   }
-  *out = '\0';
-}
-
-void reportLoadFailure(const LoadResult& r) noexcept {
-  if (r.status == LoadStatus::notInteger || r.status == LoadStatus::outOfRange) {
-    char token[4 * maxTokenText + 1];
-    escape(token, r.token, r.tokenSize);
-    report("datelist: %s:%llu: %s: \"%s\"%s\n", fileName, static_cast<unsigned long long>(r.line),
-           r.status == LoadStatus::notInteger ? "not an integer" : "out of range", token,
-           r.tokenCut ? "..." : "");
-  } else if (r.status == LoadStatus::locked) {
-    report("datelist: %s: locked by another process\n", fileName);
-  } else if (r.status != LoadStatus::ok) {
-    report("datelist: %s: %s\n", fileName, std::strerror(r.error));
-  }
+  *at++ = '\n';
+  static_cast<void>(writeAll(standardError, line, static_cast<std::size_t>(at - line)));
 }
 
 // Lists the count records up to the first whose year is 0; 0 or the errno
@@ -95,7 +65,12 @@ int main() {
     const int closed = closeFile(standardOutput);
     if (closed != EBADF) writeError = closed;
   }
-  if (writeError != 0) report("datelist: write error: %s\n", std::strerror(writeError));
-  reportLoadFailure(result);
+  if (writeError != 0) report("write error: ", std::strerror(writeError));
+  if (result.status != LoadStatus::ok) {
+    char text[sizeof fileName + bitwords::maxLoadText];
+    const std::to_chars_result end =
+        bitwords::describeLoad(text, text + sizeof text, fileName, result);
+    report({text, static_cast<std::size_t>(end.ptr - text)});
+  }
   return writeError != 0 || result.status != LoadStatus::ok ? 1 : 0;
 }

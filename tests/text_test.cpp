@@ -2,15 +2,18 @@
 // any size, on every path.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "datelist/datetext.hpp"
+#include "datelist/loadresult.hpp"
 #include "tests/support/paths.hpp"
 
 using namespace bitwords;
@@ -153,6 +156,44 @@ TEST(Text, PathsAgreeWithPrintfOnLongArrays) {
         const Date* next = nullptr;
         ASSERT_EQ(listing(dates, room, path, true, &next), want) << round << " " << room;
         ASSERT_EQ(next, dates.data() + listed);
+      }
+    }
+  }
+}
+
+// A load's outcome in words, as datelist reports it, into heap memory of
+// every size from none to two bytes more than the text: the text where it
+// fits, value_too_large where it does not.
+TEST(Text, DescribesALoadInWordsWithinItsRoom) {
+  const auto failed = [](LoadStatus status, int error, std::uint64_t line, const std::string& token,
+                         bool cut) {
+    LoadResult r{status, error, 0, line, token.size(), cut, {}};
+    token.copy(r.token, token.size());
+    return r;
+  };
+  const std::pair<LoadResult, std::string> cases[] = {
+      {failed(LoadStatus::ok, 0, 0, "", false), ""},
+      {failed(LoadStatus::cannotOpen, ENOENT, 0, "", false), "f.txt: No such file or directory"},
+      {failed(LoadStatus::readError, EISDIR, 0, "", false), "f.txt: Is a directory"},
+      {failed(LoadStatus::outOfMemory, ENOMEM, 0, "", false), "f.txt: Cannot allocate memory"},
+      {failed(LoadStatus::locked, EWOULDBLOCK, 0, "", false), "f.txt: locked by another process"},
+      {failed(LoadStatus::notInteger, 0, 2, "12abc", false), "f.txt:2: not an integer: \"12abc\""},
+      {failed(LoadStatus::outOfRange, 0, 18446744073709551615U, "99999999999", true),
+       "f.txt:18446744073709551615: out of range: \"99999999999\"..."},
+      {failed(LoadStatus::notInteger, 0, 1, "a\"b\\\x1b\xff", false),
+       "f.txt:1: not an integer: \"a\\\"b\\\\\\x1b\\xff\""},
+  };
+  for (const auto& [result, want] : cases) {
+    SCOPED_TRACE(want);
+    EXPECT_EQ(describeLoad("f.txt", result), want);
+    for (std::size_t size = 0; size <= want.size() + 2; ++size) {
+      const std::unique_ptr<char[]> text(new char[size]);
+      const std::to_chars_result r = describeLoad(text.get(), text.get() + size, "f.txt", result);
+      if (size >= want.size()) {
+        EXPECT_EQ(r.ec, std::errc{});
+        EXPECT_EQ(std::string(text.get(), r.ptr), want);
+      } else {
+        EXPECT_EQ(r.ec, std::errc::value_too_large);
       }
     }
   }

@@ -10,10 +10,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <system_error>
 
 #include "datelist/datefile.hpp"
 #include "datelist/datetext.hpp"
@@ -21,7 +22,6 @@
 namespace {
 
 using bitwords::Date;
-using bitwords::LoadResult;
 using bitwords::LoadStatus;
 
 // Reads one decimal field up to the next slash (or the end), if any.
@@ -46,26 +46,17 @@ std::optional<Date> parseDate(std::string_view text) {
 // Lists the date file as datelist does; false if it could not be read
 // whole or the listing could not be written.
 bool list(const char* path) {
-  Date* dates = nullptr;
-  const LoadResult result = bitwords::loadDates(&dates, path);
-  bool sound = result.status == LoadStatus::ok;
-  if (result.status == LoadStatus::cannotOpen || result.status == LoadStatus::readError ||
-      result.status == LoadStatus::outOfMemory) {
-    std::fprintf(stderr, "adddates: %s: %s\n", path, std::strerror(result.error));
-  } else if (!sound) {
-    std::fprintf(stderr, "adddates: %s:%llu: not a 32-bit integer\n", path,
-                 static_cast<unsigned long long>(result.line));
+  const bitwords::LoadedDates loaded = bitwords::loadDates(path);
+  bool sound = loaded.result.status == LoadStatus::ok;
+  if (!sound) {
+    std::fprintf(stderr, "adddates: %s\n", bitwords::describeLoad(path, loaded.result).c_str());
   }
-  if (dates != nullptr) {
-    char buffer[4096];
-    const Date* next = dates;
-    const Date* const end = dates + result.count;
-    while (next != end && next->year != 0) {
-      const std::size_t size = bitwords::formatDates(&next, end, buffer, sizeof buffer);
-      sound = std::fwrite(buffer, 1, size, stdout) == size && sound;
-    }
+  std::span<const Date> rest = bitwords::datesOf(loaded);
+  char buffer[4096];
+  while (!rest.empty() && rest.front().year != 0) {
+    const std::size_t size = bitwords::formatDates(rest, buffer, sizeof buffer);
+    sound = std::fwrite(buffer, 1, size, stdout) == size && sound;
   }
-  std::free(dates);
   return sound;
 }
 
@@ -83,8 +74,9 @@ int main(int argc, char** argv) {
     if (!date) {
       std::fprintf(stderr, "adddates: %s: not a date of the form day/month/year\n", argv[i]);
       sound = false;
-    } else if (const int error = bitwords::appendDate(*date, path)) {
-      std::fprintf(stderr, "adddates: %s: %s\n", argv[i], std::strerror(error));
+    } else if (const std::error_code error =
+                   bitwords::appendErrorCode(bitwords::appendDate(*date, path))) {
+      std::fprintf(stderr, "adddates: %s: %s\n", argv[i], error.message().c_str());
       sound = false;
     }
   }

@@ -18,9 +18,13 @@ int main() {
 
   // Output that could not be written is an error, not a success. The ten
   // bytes wait in the buffer until the flush, whose failed write leaves its
-  // errno behind for the report; closing then cannot fail.
+  // errno behind for the report; closing then cannot fail. The report is
+  // one line, written whole in one write.
   if (std::fflush(stdout) != 0 || std::fclose(stdout) != 0) {
-    std::fprintf(stderr, "maskcheck: write error: %s\n", std::strerror(errno));
+    char line[128];
+    const int size =
+        std::snprintf(line, sizeof line, "maskcheck: write error: %s\n", std::strerror(errno));
+    std::fwrite(line, 1, static_cast<std::size_t>(size), stderr);
     return 1;
   }
   return 0;

@@ -449,14 +449,15 @@ TEST(Read, WaitsThroughSignals) {
       ::usleep(100'000);  // long enough for several interruptions
       return ::write(fd, fifo ? "36816\n845794\n" : "845794\n", fifo ? 13 : 7) > 0 ? 0 : 1;
     });
+    // The file's lock is held before the load; the FIFO's open waits for
+    // the writer.
+    char byte;
+    if (!fifo) {
+      ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    }
     Loaded got{};
     {
       Interrupts interrupts;
-      // The FIFO's open waits for the writer; the file's lock, for its line.
-      char byte;
-      if (!fifo) {
-        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-      }
       got = load(file);
     }
     EXPECT_GT(interruptions.load(), 0);

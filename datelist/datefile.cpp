@@ -65,8 +65,9 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
   // The file's blocks are parsed where they are read, with no copy, in a
   // block on the heap rather than the stack; a small file in a block of
   // its own size.
-  const std::size_t size =
-      file.sized && file.size < detail::blockSize ? file.size : detail::blockSize;
+  const std::size_t size = file.sized && file.size < detail::blockSize
+                               ? static_cast<std::size_t>(file.size)
+                               : detail::blockSize;
   char* const buffer =
       static_cast<char*>(std::malloc(detail::blockLookBehind + size + detail::blockPadding));
   if (buffer == nullptr) detail::stopDates(parser, LoadStatus::outOfMemory, ENOMEM);

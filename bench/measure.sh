@@ -1,85 +1,123 @@
 #!/usr/bin/env bash
-# Measures datelist against the C stdio reference (bench/stdio_datelist.cpp)
-# on every form of date file, for the default build (wide path where the
-# processor has AVX2) and the portable one (BITWORDS_SIMD off):
+# Measures datelist on each code path, and the C stdio reference
+# (bench/stdio_datelist.cpp), on every form of date file:
 #
-#   - instructions per date under callgrind, start-up included, on 1,000,000
-#     random dates: one value per line with LF, the same with CRLF, and eight
-#     to a line separated by spaces; the two builds' listings must be
-#     byte-identical on each;
-#   - whole-process wall time, each run of datelist paired with one of the
-#     reference and the median of the pairs' ratios taken: the shipped
-#     five-line example (start-up) and 10,000,000 dates;
+#   - instructions per date, start-up included, on random in-range dates:
+#     one value per line with LF, the same with CRLF, and eight to a line
+#     separated by spaces; every path must list each form byte for byte
+#     alike. The AVX2 and portable paths are counted by callgrind on a
+#     million dates (valgrind hides AVX-512, so under it the default build
+#     takes its AVX2 path); the AVX-512 path by ../shared/tools/stepcount.c
+#     (ptrace single-stepping, slow) on 100,000 dates, less the count of
+#     the five-line example;
+#   - whole-process wall time on 10,000,000 dates over the input/output
+#     floor (../shared/tools/iofloor.c: the same reads, as many bytes
+#     written, nothing computed), both writing to /dev/null, run in pairs
+#     by hyperfine; the median of three such ratios;
+#   - start-up: the five-line example, over the reference;
 #   - peak resident memory on 10,000,000 dates (GNU time);
 #   - the in-process benchmark (Google Benchmark), where no flag says
 #     otherwise.
 #
-# Needs valgrind and GNU time (/usr/bin/time); uses hyperfine for the
-# start-up's absolute times where it is installed. Arguments go to the
-# in-process benchmark; --quick skips it.
+# Needs valgrind, hyperfine, GNU time (/usr/bin/time) and gcc. Arguments go
+# to the in-process benchmark; --quick skips it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+tools=$(cd .. && pwd)/shared/tools
+[[ -f $tools/stepcount.c && -f $tools/iofloor.c ]] ||
+  { echo "measure.sh needs ../shared/tools/stepcount.c and iofloor.c beside the project"; exit 1; }
 quick=0
 if [[ ${1:-} == --quick ]]; then quick=1; shift; fi
-for preset in bench bench-portable; do
+for preset in bench bench-avx2 bench-portable; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" >/dev/null
 done
-datelist=$PWD/build/bench/datelist
-portable=$PWD/build/bench-portable/datelist
+declare -A build=([avx512]=$PWD/build/bench/datelist [avx2]=$PWD/build/bench-avx2/datelist
+  [portable]=$PWD/build/bench-portable/datelist)
 reference=$PWD/build/bench/bench/stdio_datelist
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+gcc -O2 -o "$work/stepcount" "$tools/stepcount.c"
+gcc -O2 -static -o "$work/iofloor" "$tools/iofloor.c"
 
-echo "machine: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), $(nproc) cores; $(date -u +%F)"
+echo "machine: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), $(nproc) cores;" \
+  "$(grep -o 'avx512[a-z_0-9]*' /proc/cpuinfo | sort -u | tr '\n' ' ')"
+echo "date: $(date -u +%F); compiler: $(g++ --version | head -1)"
+paths=(portable avx2)
+if grep -qw avx512_vbmi2 /proc/cpuinfo; then paths+=(avx512); fi
+echo "paths measured: ${paths[*]}"
 
-files=$(mktemp -d)
-trap 'rm -rf "$files"' EXIT
 # The benchmark writes its seeded files of random in-range dates, one per
-# line; the other forms are made from the million.
-build/bench/bench/datelist_bench --lines=1000000,10000000 --keep="$files" \
+# line; the other forms are made from them.
+files=$work/files
+build/bench/bench/datelist_bench --lines=100000,1000000,10000000 --keep="$files" \
   --benchmark_filter=none >/dev/null 2>&1
-mkdir -p "$files/crlf" "$files/spaces"
-sed 's/$/\r/' "$files/1000000/fechas.txt" >"$files/crlf/fechas.txt"
-paste -d' ' - - - - - - - - <"$files/1000000/fechas.txt" >"$files/spaces/fechas.txt"
-
-instructions() {  # program, folder: instructions per date on a million
-  (cd "$2" && valgrind --tool=callgrind --callgrind-out-file=/dev/null "$1" 2>&1 >/dev/null |
-    sed -n 's/.*Collected : \([0-9]*\).*/\1/p') | awk '{ printf "%.1f", $1 / 1000000 }'
-}
-echo
-echo "instructions per date (callgrind, 1,000,000 dates, start-up included):"
-printf '  %-34s %10s %10s %10s\n' form default portable reference
-for form in 1000000:"one per line, LF" crlf:"one per line, CRLF" spaces:"eight to a line, spaces"; do
-  dir=$files/${form%%:*}
-  cmp -s <(cd "$dir" && "$datelist") <(cd "$dir" && "$portable") ||
-    { echo "the portable build lists ${form#*:} differently"; exit 1; }
-  printf '  %-34s %10s %10s %10s\n' "${form#*:}" "$(instructions "$datelist" "$dir")" \
-    "$(instructions "$portable" "$dir")" "$(instructions "$reference" "$dir")"
+for n in 100000 1000000; do
+  mkdir -p "$files/crlf-$n" "$files/spaces-$n"
+  sed 's/$/\r/' "$files/$n/fechas.txt" >"$files/crlf-$n/fechas.txt"
+  paste -d' ' - - - - - - - - <"$files/$n/fechas.txt" >"$files/spaces-$n/fechas.txt"
 done
 
-paired() {  # runs, folder: median of datelist's wall time over the reference's, pair by pair
-  (cd "$2" && for _ in $(seq "$1"); do
-    t0=$EPOCHREALTIME; "$datelist" >/dev/null; t1=$EPOCHREALTIME
-    "$reference" >/dev/null; t2=$EPOCHREALTIME
-    echo "$t0 $t1 $t2"
-  done) | awk '{ print ($2 - $1) / ($3 - $2) }' | sort -g |
-    awk '{ r[NR] = $1 } END { m = NR % 2 ? r[(NR + 1) / 2] : (r[NR / 2] + r[NR / 2 + 1]) / 2;
-                              printf "%.3f (1/%.1f)", m, 1 / m }'
+callgrind() {  # program, folder, dates: instructions per date
+  (cd "$2" && valgrind --tool=callgrind --callgrind-out-file=/dev/null "$1" 2>&1 >/dev/null |
+    sed -n 's/.*Collected : \([0-9]*\).*/\1/p') | awk -v n="$3" '{ printf "%.1f", $1 / n }'
+}
+stepcount() {  # program, folder, dates: instructions per date, less start-up
+  local all base
+  all=$(cd "$2" && "$work/stepcount" "$1" 2>&1 >/dev/null | sed -n 's/^instructions: //p')
+  base=$(cd examples && "$work/stepcount" "$1" 2>&1 >/dev/null | sed -n 's/^instructions: //p')
+  awk -v a="$all" -v b="$base" -v n="$3" 'BEGIN { printf "%.1f", (a - b) / n }'
 }
 echo
-echo "wall time, datelist over the reference (median of paired runs):"
-echo "  start-up, examples/fechas.txt (5 dates), 1000 pairs: $(paired 1000 examples)"
-echo "  10,000,000 dates, 7 pairs:                         $(paired 7 "$files/10000000")"
-if command -v hyperfine >/dev/null; then
-  (cd examples && hyperfine -N --style basic --warmup 50 --runs 1000 \
-    -n datelist "$datelist" -n reference "$reference" | grep -E '^(Benchmark| *Time)')
-fi
-
-peak_kib() { (cd "$files/10000000" && /usr/bin/time -f %M "$1" 2>&1 >/dev/null | tail -1); }
+echo "instructions per date:"
+printf '  %-26s' form
+for path in "${paths[@]}" reference; do printf '%10s' "$path"; done
 echo
-echo "peak resident memory (10,000,000 dates):"
-kib=$(peak_kib "$datelist")
-echo "  datelist  $kib KiB = $(awk -v k="$kib" 'BEGIN { printf "%.2f", k * 1024 / 1e7 }') bytes per date"
-echo "  reference $(peak_kib "$reference") KiB"
+for form in :"one per line, LF" crlf-:"one per line, CRLF" spaces-:"eight to a line, spaces"; do
+  prefix=${form%%:*}
+  want=$(cd "$files/${prefix}1000000" && "${build[portable]}" | md5sum)
+  printf '  %-26s' "${form#*:}"
+  for path in "${paths[@]}"; do
+    [[ $(cd "$files/${prefix}1000000" && "${build[$path]}" | md5sum) == "$want" ]] ||
+      { echo "the $path path lists ${form#*:} differently"; exit 1; }
+    if [[ $path == avx512 ]]; then
+      printf '%10s' "$(stepcount "${build[$path]}" "$files/${prefix}100000" 100000)"
+    else
+      printf '%10s' "$(callgrind "${build[$path]}" "$files/${prefix}1000000" 1000000)"
+    fi
+  done
+  printf '%10s\n' "$(callgrind "$reference" "$files/${prefix}1000000" 1000000)"
+done
+
+ratio() {  # program, folder: datelist's mean wall time over the floor's, hyperfine
+  local bytes
+  bytes=$(cd "$2" && "$1" | wc -c)
+  (cd "$2" && hyperfine -N --warmup 3 --runs 15 --style none --export-json "$work/h.json" \
+    "$work/iofloor $bytes" "$1" --output=null >/dev/null 2>&1)
+  python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"];
+print(r[1]["median"] / r[0]["median"])' "$work/h.json"
+}
+echo
+echo "10,000,000 dates, wall time over the input/output floor (median of three paired runs):"
+for path in "${paths[@]}"; do
+  printf '  %-10s %s\n' "$path" "$(for _ in 1 2 3; do ratio "${build[$path]}" "$files/10000000"; done |
+    sort -g | sed -n 2p | awk '{ printf "%.2fx", $1 }')"
+done
+
+echo
+echo "start-up, the five-line example, wall time over the reference (hyperfine, medians):"
+(cd examples && hyperfine -N --style none --warmup 50 --runs 1000 --export-json "$work/s.json" \
+  "${build[avx512]}" "$reference" >/dev/null 2>&1)
+python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"];
+print("  %.2f (%.2f ms over %.2f ms)" % (r[0]["median"] / r[1]["median"], r[0]["median"] * 1e3, r[1]["median"] * 1e3))' "$work/s.json"
+
+echo
+echo "peak resident memory, 10,000,000 dates:"
+for path in "${paths[@]}"; do
+  kib=$(cd "$files/10000000" && /usr/bin/time -f %M "${build[$path]}" 2>&1 >/dev/null | tail -1)
+  printf '  %-10s %s KiB = %s bytes per date\n' "$path" "$kib" \
+    "$(awk -v k="$kib" 'BEGIN { printf "%.2f", k * 1024 / 1e7 }')"
+done
 
 if ((!quick)); then
   echo

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <limits>
 
+#include "datelist/kernels.hpp"
 #include "datelist/swar.hpp"
-#include "datelist/wide.hpp"
 
 namespace bitwords::detail {
 namespace {
@@ -278,10 +278,12 @@ constexpr std::ptrdiff_t handBack = 64;
   if (p.token.active) at = continueToken(p, at, end);
   if (p.failure.status != LoadStatus::ok || !reserveForBlock(p, static_cast<std::size_t>(end - at)))
     return false;
-  const bool wide = activePath() == Path::wide;
+  const Path path = activePath();
+  const bool wide = path != Path::portable;
   while (p.failure.status == LoadStatus::ok) {
     if (wide) {
-      const WideScan scan = scanWide(at, end, p.dates + p.count);
+      const WideScan scan = path == Path::avx512 ? scanAvx512(at, end, p.dates + p.count)
+                                                 : scanAvx2(at, end, p.dates + p.count);
       p.count += scan.count;
       p.line += scan.lines;
       at = scan.at;

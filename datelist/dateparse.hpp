@@ -18,8 +18,8 @@
 #include <cstdint>
 
 #include "datelist/datecodec.hpp"
+#include "datelist/kernels.hpp"
 #include "datelist/loadresult.hpp"
-#include "datelist/wide.hpp"
 
 namespace bitwords::detail {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "datelist/wide.hpp"
+#include "datelist/kernels.hpp"
 
 namespace bitwords {
 namespace {
@@ -158,20 +158,28 @@ char* placeWhileListable(char* at, const Date*& d, std::size_t n) noexcept {
   // text written cannot change.)
   const Date* record = d;
   char* to = at;
-  for (const Date* const last = record + n; record != last; ++record) {
+  const auto place = [&]() {
     const std::uint64_t pair = dayAndMonth(*record);
     const auto year = static_cast<std::uint32_t>(record->year);
-    if (!pairInRange(pair) || year - 1 >= maxYear) break;
+    if (!pairInRange(pair) || year - 1 >= maxYear) return false;
     to = placeFields(to, dayMonthIndex(pair), year);
+    ++record;
+    return true;
+  };
+  // Two a turn, to spend less on the loop than on the records.
+  const Date* const last = record + n;
+  for (const Date* const lastPair = record + n / 2 * 2; record != lastPair;) {
+    if (!place() || !place()) break;
   }
+  if (record + 1 == last) place();
   d = record;
   return to;
 }
 
-// Lists records from d, up to n of them (which fit), while the wide check
+// Lists records from d, up to n of them (which fit), while the AVX2 check
 // finds eight at a time listable, by the indices it gives; returns the
 // text's end, and in d the first record not listed.
-char* placeIndexedWide(char* at, const Date*& d, std::size_t n) noexcept {
+char* placeIndexedAvx2(char* at, const Date*& d, std::size_t n) noexcept {
   constexpr std::size_t chunk = 64;
   std::uint32_t dayMonth[chunk];
   // (A local copy of the records' place, which the text written cannot
@@ -181,7 +189,7 @@ char* placeIndexedWide(char* at, const Date*& d, std::size_t n) noexcept {
     at = placeFields(at, dayMonth[i], static_cast<std::uint32_t>(records[i].year));
   };
   while (n != 0) {
-    const std::size_t k = detail::indexListableWide(records, n < chunk ? n : chunk, dayMonth);
+    const std::size_t k = detail::indexListableAvx2(records, n < chunk ? n : chunk, dayMonth);
     // Four a turn (k is a multiple of eight), to spend less on the loop
     // than on the records.
     for (std::size_t i = 0; i < k; i += 4) {
@@ -214,7 +222,8 @@ std::to_chars_result formatDate(char* first, char* last, Date date) noexcept {
 }
 
 std::size_t formatDates(const Date** next, const Date* end, char* out, std::size_t room) noexcept {
-  const bool wide = detail::activePath() == detail::Path::wide && end != nullptr;
+  // The vector paths check records ahead, and so need the array's end.
+  const detail::Path path = end != nullptr ? detail::activePath() : detail::Path::portable;
   const Date* d = *next;
   char* at = out;
   char* const stop = out + room;
@@ -228,9 +237,13 @@ std::size_t formatDates(const Date** next, const Date* end, char* out, std::size
                                     ? static_cast<std::size_t>(end - d)
                                     : fit;
       const Date* const last = d + bound;
-      // Checked eight at a time on the wide path, which leaves the last
-      // few to the portable check.
-      if (wide) at = placeIndexedWide(at, d, bound);
+      // Checked sixteen or eight at a time on a vector path, which leaves
+      // the last few to the portable check.
+      if (path == detail::Path::avx512) {
+        at = detail::listAvx512(&d, bound, at, stop, dayMonthTexts.text, yearTexts.text);
+      } else if (path == detail::Path::avx2) {
+        at = placeIndexedAvx2(at, d, bound);
+      }
       at = placeWhileListable(at, d, static_cast<std::size_t>(last - d));
       if (d == last || d->year == 0) continue;
     }

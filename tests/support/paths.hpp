@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "datelist/wide.hpp"
+#include "datelist/kernels.hpp"
 
 inline std::vector<bitwords::detail::Path> paths() {
   std::vector<bitwords::detail::Path> all;

@@ -1,4 +1,6 @@
-#include "datelist/wide.hpp"
+// The AVX2 kernels: the scan of the common forms and the listing's check
+// of records, compiled for AVX2, BMI1, BMI2 and POPCNT.
+#include "datelist/kernels.hpp"
 
 #if defined(__x86_64__) && !defined(BITWORDS_NO_SIMD)
 
@@ -9,7 +11,7 @@
 #include <cstring>
 
 // Every function that uses the wide instructions is compiled for them, and
-// runs only where pathAvailable(Path::wide) says the processor has them.
+// runs only where pathAvailable(Path::avx2) says the processor has them.
 #define WIDE_TARGET __attribute__((target("avx2,bmi,bmi2,popcnt")))
 #define WIDE_INLINE __attribute__((target("avx2,bmi,bmi2,popcnt"), always_inline)) inline
 
@@ -262,7 +264,7 @@ WIDE_INLINE void scanWindows(const char* at, const char* runEnd, Scan& s) noexce
   }
 }
 
-WIDE_TARGET WideScan scanWide(const char* const at, const char* const end,
+WIDE_TARGET WideScan scanAvx2(const char* const at, const char* const end,
                               Date* const out) noexcept {
   // The ends of the tokens of up to `run` windows (at most 33 each), as
   // offsets from `at`, and those left over from the run before (fewer
@@ -327,7 +329,7 @@ WIDE_INLINE __m256i fieldOf(__m256i v0, __m256i v1, __m256i v2) noexcept {
                         (12 + field) % 8, (15 + field) % 8, (18 + field) % 8, (21 + field) % 8));
 }
 
-WIDE_TARGET std::size_t indexListableWide(const Date* d, std::size_t n,
+WIDE_TARGET std::size_t indexListableAvx2(const Date* d, std::size_t n,
                                           std::uint32_t* dayMonth) noexcept {
   static_assert(offsetof(Date, day) == 0 && offsetof(Date, month) == 4 &&
                 offsetof(Date, year) == 8);
@@ -354,69 +356,21 @@ WIDE_TARGET std::size_t indexListableWide(const Date* d, std::size_t n,
   return k;
 }
 
-namespace {
-
-bool processorHasWide() noexcept {
-  __builtin_cpu_init();
-  // All four, asked without short cuts; each answer is its own bit, so
-  // each is made 0 or 1 first.
-  const auto has = [](auto answer) { return static_cast<unsigned>(static_cast<bool>(answer)); };
-  return (has(__builtin_cpu_supports("avx2")) & has(__builtin_cpu_supports("bmi")) &
-          has(__builtin_cpu_supports("bmi2")) & has(__builtin_cpu_supports("popcnt"))) == 1U;
-}
-
-}  // namespace
 }  // namespace bitwords::detail
 
 #else
 
 namespace bitwords::detail {
 
-// Never called: the wide path is not available in this build.
-WideScan scanWide(const char* at, const char*, Date*) noexcept {
+// Never called: the AVX2 path is not available in this build.
+WideScan scanAvx2(const char* at, const char*, Date*) noexcept {
   return WideScan{at, 0, 0};
 }
 
-std::size_t indexListableWide(const Date*, std::size_t, std::uint32_t*) noexcept {
+std::size_t indexListableAvx2(const Date*, std::size_t, std::uint32_t*) noexcept {
   return 0;
 }
 
-namespace {
-
-constexpr bool processorHasWide() noexcept {
-  return false;
-}
-
-}  // namespace
 }  // namespace bitwords::detail
 
 #endif
-
-#include <atomic>
-
-namespace bitwords::detail {
-namespace {
-
-Path bestPath() noexcept {
-  return processorHasWide() ? Path::wide : Path::portable;
-}
-
-// The path in use, set at the first use; relaxed, as every value it holds
-// is a path that this machine runs correctly.
-std::atomic<Path> active{bestPath()};
-
-}  // namespace
-
-bool pathAvailable(Path path) noexcept {
-  return path == Path::portable || processorHasWide();
-}
-
-Path activePath() noexcept {
-  return active.load(std::memory_order_relaxed);
-}
-
-Path usePath(Path path) noexcept {
-  return active.exchange(pathAvailable(path) ? path : bestPath(), std::memory_order_relaxed);
-}
-
-}  // namespace bitwords::detail

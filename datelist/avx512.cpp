@@ -1,0 +1,316 @@
+// The AVX-512 kernels: the scan of the common forms and the listing,
+// compiled for AVX-512 F, BW, VL, VBMI and VBMI2 (and BMI1, BMI2, POPCNT).
+//
+// The scan takes a 64-byte window a step: it finds every token's start and
+// end at once (vpcompressb of the byte numbers), gathers each of up to
+// eight tokens' digits into an 8-byte lane of its own (a masked vpermb),
+// converts the eight with two multiply-adds and one multiply, and places
+// eight records with a permute, a shift and a mask per field.
+//
+// The listing takes sixteen records a step: it checks their fields, looks
+// up the text of each day and month, and of each year, in tables of
+// 8-byte words padded with zeros (gathers), and packs the texts' bytes,
+// the non-zero ones, together (vpcompressb).
+#include "datelist/kernels.hpp"
+
+#if defined(__x86_64__) && !defined(BITWORDS_NO_SIMD) && !defined(BITWORDS_NO_AVX512)
+
+// GCC 12 takes the intrinsics' own _mm512_undefined_*() for a read of an
+// uninitialised value.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
+#define TARGET_512                                                        \
+  __attribute__((                                                         \
+      target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2," \
+             "popcnt")))
+#define INLINE_512                                                                   \
+  __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2," \
+                        "popcnt"),                                                   \
+                 always_inline)) inline
+
+namespace bitwords::detail {
+namespace {
+
+// ---- Constants, made at compile time
+
+struct alignas(64) Bytes {
+  std::int8_t of[64];
+};
+
+template <typename Of>
+constexpr Bytes bytesBy(Of of) noexcept {
+  Bytes bytes{};
+  for (int i = 0; i < 64; ++i) bytes.of[i] = static_cast<std::int8_t>(of(i));
+  return bytes;
+}
+
+// A byte in every lane, kept in memory, so that the compiler reads it where
+// it is used rather than building it again in a register.
+template <int B>
+constexpr Bytes splat = bytesBy([](int) { return B; });
+// The byte numbers of a window.
+constexpr Bytes byteNumbers = bytesBy([](int i) { return i; });
+// For the eight 8-byte lanes of a token gather: the lane's token, and the
+// byte's place from the token's last byte (-7 to 0).
+constexpr Bytes laneToken = bytesBy([](int i) { return i / 8; });
+constexpr Bytes fromLast = bytesBy([](int i) { return i % 8 - 7; });
+// The low words of the two dwords of each 64-bit lane, side by side in its
+// first dword.
+constexpr Bytes fourWords = bytesBy([](int i) {
+  constexpr int from[8] = {0, 1, 4, 5, 0, 0, 0, 0};
+  return i / 8 * 8 + from[i % 8];
+});
+// White space by a lookup on the low four bits: a byte is white space
+// where the table gives the byte itself back (bytes of 0x80 and above look
+// up zero).
+constexpr Bytes spaces = bytesBy([](int i) {
+  constexpr char row[16] = {' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0};
+  return row[i % 16];
+});
+
+INLINE_512 __m512i vectorOf(const Bytes& bytes) noexcept {
+  return _mm512_load_si512(bytes.of);
+}
+
+// A record's fields in three vectors of dwords (48: sixteen records), and
+// the first two of them (24: eight records): lane i of the whole holds
+// field i % 3 of record i / 3.
+struct alignas(64) Lanes {
+  std::int32_t of[48];
+};
+
+constexpr Field fieldAt(int i) noexcept {
+  constexpr Field fields[3] = {dayField, monthField, yearField};
+  return fields[i % 3];
+}
+
+template <typename Of>
+constexpr Lanes lanesBy(Of of) noexcept {
+  Lanes lanes{};
+  for (int i = 0; i < 48; ++i) lanes.of[i] = of(i);
+  return lanes;
+}
+
+// Placing eight values as records: the value each lane takes, the shift
+// and the mask of its field.
+constexpr Lanes recordOf = lanesBy([](int i) { return 2 * (i / 3); });
+constexpr Lanes shifts = lanesBy([](int i) { return static_cast<std::int32_t>(fieldAt(i).shift); });
+constexpr Lanes masks =
+    lanesBy([](int i) { return static_cast<std::int32_t>(fieldMask(fieldAt(i))); });
+// Gathering one field of sixteen records from the three vectors, in the
+// order 0 4 1 5 2 6 3 7, 8 12 9 13 ... (so that the text words of each half
+// unpack as 0 1 2 3 and 4 5 6 7): its place among the first two (0 to 31),
+// and among the last one (32 to 47, less 32), where it is there.
+constexpr int listOrder(int i) noexcept {
+  return i / 8 * 8 + i % 2 * 4 + i % 8 / 2;
+}
+template <int field>
+constexpr Lanes fieldInFirstTwo = lanesBy([](int i) {
+  return (3 * listOrder(i % 16) + field) % 32;
+});
+template <int field>
+constexpr Lanes fieldInLast = lanesBy([](int i) { return (3 * listOrder(i % 16) + field) % 16; });
+template <int field>
+constexpr __mmask16 fieldIsInLast = [] {
+  unsigned mask = 0;
+  for (int i = 0; i < 16; ++i) mask |= 3 * listOrder(i) + field >= 32 ? 1U << i : 0;
+  return static_cast<__mmask16>(mask);
+}();
+
+INLINE_512 __m512i vectorOf(const Lanes& lanes, int part) noexcept {
+  return _mm512_load_si512(lanes.of + std::ptrdiff_t{16} * part);
+}
+
+// ---- The scan
+
+// The values of eight tokens, each the digit values of one to eight digits
+// in the top bytes of a 64-bit lane, with zeros below: in the lane's low
+// dword.
+INLINE_512 __m512i valuesOf(__m512i digits) noexcept {
+  // Pairs (10 d0 + d1), then fours (100 p0 + p1): the first four digits in
+  // the lane's low dword, the last four in its high one; their low words
+  // side by side, then the whole (10000 f0 + f1).
+  const __m512i pairs = _mm512_maddubs_epi16(digits, _mm512_set1_epi16(0x010A));
+  const __m512i fours = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00010064));
+  const __m512i side = _mm512_permutexvar_epi8(vectorOf(fourWords), fours);
+  return _mm512_madd_epi16(side, _mm512_set1_epi32(0x00012710));
+}
+
+// The records of eight values (each in the low dword of a 64-bit lane), at
+// out: each lane takes its record's value, then shifts and masks its field
+// out.
+INLINE_512 void storeRecords(__m512i values, Date* out) noexcept {
+  const auto part = [&](int i) TARGET_512 {
+    return _mm512_and_si512(
+        _mm512_srlv_epi32(_mm512_permutexvar_epi32(vectorOf(recordOf, i), values),
+                          vectorOf(shifts, i)),
+        vectorOf(masks, i));
+  };
+  static_assert(sizeof(Date) * 8 == 64 + 32);
+  _mm512_storeu_si512(out, part(0));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(reinterpret_cast<char*>(out) + 64),
+                      _mm512_castsi512_si256(part(1)));
+}
+
+}  // namespace
+
+TARGET_512 WideScan scanAvx512(const char* const at, const char* const end,
+                               Date* const out) noexcept {
+  if (end - at < 64) return WideScan{at, 0, 0};
+  // The constants, in registers for the whole loop: opaque to the compiler,
+  // which would otherwise build them again in every turn.
+  __m512i zeroDigit = vectorOf(splat<'0'>);
+  __m512i ten = vectorOf(splat<10>);
+  __m512i lineFeed = vectorOf(splat<'\n'>);
+  __m512i spaceTable = vectorOf(spaces);
+  __m512i numbers = vectorOf(byteNumbers);
+  __m512i tokenOfLane = vectorOf(laneToken);
+  __m512i fromLastByte = vectorOf(fromLast);
+  std::uint64_t eightTokens = 0x80;
+  asm(""
+      : "+v"(zeroDigit), "+v"(ten), "+v"(lineFeed), "+v"(spaceTable), "+v"(numbers),
+        "+v"(tokenOfLane), "+v"(fromLastByte), "+r"(eightTokens));
+  // Only the first byte of each lane: where a token of more than eight
+  // digits shows.
+  const __mmask64 laneFirstBytes = _cvtu64_mask64(0x0101010101010101);
+  const char* w = at;
+  Date* to = out;
+  std::uint64_t lines = 0;
+  for (const char* const lastWindow = end - 64; w <= lastWindow;) {
+    const __m512i text = _mm512_loadu_si512(w);
+    const __m512i values = _mm512_sub_epi8(text, zeroDigit);
+    const __mmask64 digitMask = _mm512_cmplt_epu8_mask(values, ten);
+    const __mmask64 spaceMask = _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(spaceTable, text), text);
+    // Only digits and white space.
+    if (_kortestc_mask64_u8(digitMask, spaceMask) == 0) break;
+    // Tokens that end before the window's last byte, white space after
+    // them, and where tokens start: w is at white space or a token's start.
+    const std::uint64_t digits = _cvtmask64_u64(digitMask);
+    const std::uint64_t ends =
+        _cvtmask64_u64(_kand_mask64(digitMask, _kshiftri_mask64(spaceMask, 1)));
+    const std::uint64_t starts = digits & ~(digits << 1);
+    // The first eight tokens, or all where there are fewer: the bytes up to
+    // the last one's end. The window is taken up to the next token's
+    // start, or whole; where that is its first byte, one token fills it,
+    // which may be longer than the scan takes.
+    const std::uint64_t eighth = _pdep_u64(eightTokens, ends);
+    std::uint64_t tokens = _blsmsk_u64(eighth);
+    if (eighth == 0) [[unlikely]] {
+      tokens = ends == 0 ? 0 : ~std::uint64_t{0} >> std::countl_zero(ends);
+    }
+    const auto taken = static_cast<unsigned>(_tzcnt_u64(starts & ~tokens));
+    if (tokens == 0) [[unlikely]] {
+      if (taken == 0) break;
+    } else {
+      const __m512i lastAt = _mm512_maskz_compress_epi8(_cvtu64_mask64(ends & tokens), numbers);
+      const __m512i firstAt = _mm512_maskz_compress_epi8(_cvtu64_mask64(starts & tokens), numbers);
+      // Lane i, byte j: token i's byte at its last less 7 - j, where that
+      // is in the token; zero before it. A token of more than eight digits
+      // has digits before its lane, and goes to the portable scan.
+      const __m512i lastOfLane = _mm512_permutexvar_epi8(tokenOfLane, lastAt);
+      const __m512i firstOfLane = _mm512_permutexvar_epi8(tokenOfLane, firstAt);
+      const __m512i from = _mm512_add_epi8(lastOfLane, fromLastByte);
+      if (_mm512_mask_cmpgt_epi8_mask(laneFirstBytes, from, firstOfLane) != 0) break;
+      const __m512i digitsOfLane =
+          _mm512_maskz_permutexvar_epi8(_mm512_cmpge_epi8_mask(from, firstOfLane), from, values);
+      storeRecords(valuesOf(digitsOfLane), to);
+      to += std::popcount(ends & tokens);
+    }
+    const std::uint64_t feeds = _cvtmask64_u64(_mm512_cmpeq_epi8_mask(text, lineFeed));
+    lines += static_cast<std::uint64_t>(std::popcount(_bzhi_u64(feeds, taken)));
+    w += taken;
+  }
+  return WideScan{w, static_cast<std::size_t>(to - out), lines};
+}
+
+// ---- The listing
+
+TARGET_512 char* listAvx512(const Date** next, std::size_t n, char* out, const char* stop,
+                            const std::uint64_t* dayMonthTexts,
+                            const std::uint64_t* yearTexts) noexcept {
+  static_assert(sizeof(Date) * 16 == std::size_t{3} * 64);
+  // Sixteen records' text takes at most 16 * 11 bytes, written as four
+  // stretches of 64 bytes, the last starting at most 3 * 44 bytes in: the
+  // steps that surely have room.
+  constexpr std::size_t text = std::size_t{16} * 11;
+  constexpr std::size_t reach = std::size_t{3} * 44 + 64;
+  const auto room = static_cast<std::size_t>(stop - out);
+  std::size_t steps = std::min(n / 16, room < reach ? 0 : (room - reach) / text + 1);
+  const Date* d = *next;
+  for (; steps != 0; --steps, d += 16) {
+    const auto* records = reinterpret_cast<const char*>(d);
+    const __m512i part[3] = {_mm512_loadu_si512(records), _mm512_loadu_si512(records + 64),
+                             _mm512_loadu_si512(records + 128)};
+    const auto field = [&](auto which) TARGET_512 {
+      constexpr int f = decltype(which)::value;
+      const __m512i firstTwo =
+          _mm512_permutex2var_epi32(part[0], vectorOf(fieldInFirstTwo<f>, 0), part[1]);
+      return _mm512_mask_permutexvar_epi32(firstTwo, fieldIsInLast<f>, vectorOf(fieldInLast<f>, 0),
+                                           part[2]);
+    };
+    const __m512i day = field(std::integral_constant<int, 0>{});
+    const __m512i month = field(std::integral_constant<int, 1>{});
+    const __m512i year = field(std::integral_constant<int, 2>{});
+    // Fields in range, and year not 0, as unsigned numbers.
+    __mmask16 listable = _mm512_cmple_epu32_mask(day, _mm512_set1_epi32(maxDay));
+    listable = _mm512_mask_cmple_epu32_mask(listable, month, _mm512_set1_epi32(maxMonth));
+    listable = _mm512_mask_cmple_epu32_mask(listable, _mm512_sub_epi32(year, _mm512_set1_epi32(1)),
+                                            _mm512_set1_epi32(maxYear - 1));
+    if (_kortestc_mask16_u8(listable, listable) == 0) break;
+    const __m512i dayMonth = _mm512_add_epi32(_mm512_slli_epi32(day, monthField.width), month);
+    // (Unoptimised, GCC 12's gathers are macros that convert their mask
+    // with a sign.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+    const __m512i dmLow =
+        _mm512_i32gather_epi64(_mm512_castsi512_si256(dayMonth), dayMonthTexts, 8);
+    const __m512i dmHigh =
+        _mm512_i32gather_epi64(_mm512_extracti64x4_epi64(dayMonth, 1), dayMonthTexts, 8);
+    const __m512i yearLow = _mm512_i32gather_epi64(_mm512_castsi512_si256(year), yearTexts, 8);
+    const __m512i yearHigh =
+        _mm512_i32gather_epi64(_mm512_extracti64x4_epi64(year, 1), yearTexts, 8);
+#pragma GCC diagnostic pop
+    // Four records' texts a vector, each as its day and month's word and
+    // its year's, packed together.
+    const __m512i texts[4] = {
+        _mm512_unpacklo_epi64(dmLow, yearLow), _mm512_unpackhi_epi64(dmLow, yearLow),
+        _mm512_unpacklo_epi64(dmHigh, yearHigh), _mm512_unpackhi_epi64(dmHigh, yearHigh)};
+    for (const __m512i t : texts) {
+      const __mmask64 bytes = _mm512_test_epi8_mask(t, t);
+      _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(bytes, t));
+      out += std::popcount(_cvtmask64_u64(bytes));
+    }
+  }
+  *next = d;
+  return out;
+}
+
+}  // namespace bitwords::detail
+
+#else
+
+namespace bitwords::detail {
+
+// Never called: the AVX-512 path is not available in this build.
+WideScan scanAvx512(const char* at, const char*, Date*) noexcept {
+  return WideScan{at, 0, 0};
+}
+
+char* listAvx512(const Date**, std::size_t, char* out, const char*, const std::uint64_t*,
+                 const std::uint64_t*) noexcept {
+  return out;
+}
+
+}  // namespace bitwords::detail
+
+#endif

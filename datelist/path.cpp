@@ -21,17 +21,21 @@ constexpr unsigned avxBit = 1U << 28;
 constexpr unsigned bmi1Bit = 1U << 3;  // leaf 7, ebx
 constexpr unsigned avx2Bit = 1U << 5;
 constexpr unsigned bmi2Bit = 1U << 8;
+#ifndef BITWORDS_NO_AVX512
 constexpr unsigned avx512fBit = 1U << 16;
 constexpr unsigned avx512bwBit = 1U << 30;
 constexpr unsigned avx512vlBit = 1U << 31;
 constexpr unsigned avx512vbmiBit = 1U << 1;  // leaf 7, ecx
 constexpr unsigned avx512vbmi2Bit = 1U << 6;
+#endif
 
 // Register state that the operating system saves (XCR0): SSE and AVX, and
 // AVX-512's mask registers and the upper halves and upper sixteen of its
 // registers.
 constexpr unsigned long long avxState = 0x6;
+#ifndef BITWORDS_NO_AVX512
 constexpr unsigned long long avx512State = 0xE0;
+#endif
 
 Path bestPath() noexcept {
   unsigned a = 0;
@@ -50,11 +54,11 @@ Path bestPath() noexcept {
     return Path::portable;
   const unsigned avx2 = avx2Bit | bmi1Bit | bmi2Bit;
   if ((b & avx2) != avx2) return Path::portable;
-  const unsigned avx512 = avx512fBit | avx512bwBit | avx512vlBit;
-  const unsigned vbmi = avx512vbmiBit | avx512vbmi2Bit;
 #ifdef BITWORDS_NO_AVX512
   const bool has512 = false;  // not built
 #else
+  const unsigned avx512 = avx512fBit | avx512bwBit | avx512vlBit;
+  const unsigned vbmi = avx512vbmiBit | avx512vbmi2Bit;
   const bool has512 =
       (b & avx512) == avx512 && (c & vbmi) == vbmi && (state & avx512State) == avx512State;
 #endif

@@ -23,6 +23,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "datelist/datefile.hpp"
@@ -88,10 +89,18 @@ TEST(Append, WritesOneLineOrRefuses) {
     EXPECT_EQ(
         inChild([&] { return appendDate(c.date, path.c_str()); }, {.ordinaryUser = c.writeOnly}),
         c.error);
+    // The same in the standard's terms, as a caller compares it.
+    const std::error_code code = appendErrorCode(c.error);
+    EXPECT_EQ(code == std::errc::no_space_on_device, c.error == ENOSPC);
+    EXPECT_EQ(code == std::errc::is_a_directory, c.error == EISDIR);
+    EXPECT_STREQ(code.category().name(), "bitwords.append");
+    EXPECT_EQ(code.message(), std::generic_category().message(c.error));
     ::chmod(file.c_str(), 0644);
     EXPECT_EQ(c.after,
               std::filesystem::exists(file) ? std::optional(readFile(file)) : std::nullopt);
   }
+  EXPECT_EQ(appendErrorCode(EWOULDBLOCK).message(),
+            "locked by another process (or a FIFO stayed full)");
 }
 
 // A fault an append meets, and what it must leave. Each runs in a child,

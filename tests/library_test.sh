@@ -72,10 +72,10 @@ check() {  # static or shared: the installed library of that kind
   done
   # Names outside the namespace, less those the compiler makes: copies of
   # the standard library's templates and inline functions (placement new
-  # among them, kept out of line where nothing is optimised), typeinfo
-  # (of function types too, which a sanitizer makes),
-  # vtables and guard variables, and the runtime's helpers. Mangled names
-  # carry the namespace first whatever the return type.
+  # among them, kept out of line where nothing is optimised), typeinfo (of
+  # function types too, which a sanitizer makes), vtables, guard variables
+  # and the runtime's helpers. Mangled names carry the namespace first,
+  # whatever the return type.
   if [[ $kind == static ]]; then
     outside=$("${NM:-nm}" --defined-only -g "$lib/libbitwords_dates.a" | awk 'NF >= 3 { print $3 }' |
       grep -vE '^_ZT[ISV]|^_Z(Z|GVZ|GV)?N?K?(8bitwords|S[tabsiod]|9__gnu_cxx)|^_Zn[wa][jm]Pv$' |

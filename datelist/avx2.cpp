@@ -1,5 +1,5 @@
-// The AVX2 kernels: the scan of the common forms and the listing's check
-// of records, compiled for AVX2, BMI1, BMI2 and POPCNT.
+// The AVX2 kernels: the scan of the common forms and the listing, compiled
+// for AVX2, BMI1, BMI2 and POPCNT.
 #include "datelist/kernels.hpp"
 
 #if defined(__x86_64__) && !defined(BITWORDS_NO_SIMD)
@@ -75,16 +75,17 @@ WIDE_INLINE __m256i vectorOf(const Bytes& bytes) noexcept {
 }
 
 // Converts eight tokens, each the digit values of one to eight digits in
-// the top bytes of a 64-bit lane with zeros below, to eight records at out.
+// a 64-bit lane, the last digit in the lowest byte, with zeros above, to
+// eight records at out.
 WIDE_INLINE void convertEight(__m256i a, __m256i b, Date* out) noexcept {
   // Pairs of digits, then four-digit halves, then whole values.
-  const __m256i tensOnes = _mm256_set1_epi16(0x010A);  // bytes 10, 1
-  const __m256i hundredsOnes = _mm256_set1_epi32(0x00010064);
+  const __m256i onesTens = _mm256_set1_epi16(0x0A01);  // bytes 1, 10
+  const __m256i onesHundreds = _mm256_set1_epi32(0x00640001);
   const __m256i halves =
-      _mm256_packus_epi32(_mm256_madd_epi16(_mm256_maddubs_epi16(a, tensOnes), hundredsOnes),
-                          _mm256_madd_epi16(_mm256_maddubs_epi16(b, tensOnes), hundredsOnes));
+      _mm256_packus_epi32(_mm256_madd_epi16(_mm256_maddubs_epi16(a, onesTens), onesHundreds),
+                          _mm256_madd_epi16(_mm256_maddubs_epi16(b, onesTens), onesHundreds));
   // Values in the order 0 1 4 5 | 2 3 6 7, from packing within lanes.
-  const __m256i values = _mm256_madd_epi16(halves, _mm256_set1_epi32(0x00012710));  // 10000, 1
+  const __m256i values = _mm256_madd_epi16(halves, _mm256_set1_epi32(0x27100001));  // 1, 10000
 
   // Each output vector takes the values of its records' fields, then
   // shifts and masks each field out in place. Record r's value sits at
@@ -134,10 +135,11 @@ WIDE_INLINE Window classify(__m256i lo, __m256i hi) noexcept {
 }
 
 // The digit values of the token ending at each of eight positions (offsets
-// from `text`), gathered as the eight bytes that end there: the bytes at
-// and below the last one that is not a digit belong to other tokens or are
-// white space, and become zeros. Lanes whose eight bytes are all digits
-// are set in `full`.
+// from `text`), gathered as the eight bytes that end there and turned
+// round, so that each lane holds the last digit in its lowest byte: the
+// bytes from the first one that is not a digit up belong to other tokens
+// or are white space, and become zeros. Lanes whose eight bytes are all
+// digits are set in `full`.
 struct Gathered {
   __m256i lo;
   __m256i hi;
@@ -149,15 +151,17 @@ WIDE_INLINE Gathered gatherEight(const char* text, const std::uint32_t* ends) no
   const auto* base = reinterpret_cast<const long long*>(text - 7);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i zeroDigit = vectorOf(splat<'0'>);
-  const auto clean = [&](__m256i x, __m256i& fullLanes) WIDE_TARGET {
+  const __m256i turn = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6,
+                                        5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+  const auto clean = [&](__m256i gathered, __m256i& fullLanes) WIDE_TARGET {
+    const __m256i x = _mm256_shuffle_epi8(gathered, turn);
     // Below '0': white space, or what came before the text (taken
-    // already: white space, digits, signs).
-    __m256i other = _mm256_cmpgt_epi8(zeroDigit, x);
-    other = _mm256_or_si256(other, _mm256_srli_epi64(other, 8));
-    other = _mm256_or_si256(other, _mm256_srli_epi64(other, 16));
-    other = _mm256_or_si256(other, _mm256_srli_epi64(other, 32));
+    // already: white space, digits, signs). The lowest such byte and all
+    // above it, by x | -x of the lane.
+    const __m256i other = _mm256_cmpgt_epi8(zeroDigit, x);
     fullLanes = _mm256_cmpeq_epi64(other, zero);
-    return _mm256_andnot_si256(other, _mm256_sub_epi8(x, zeroDigit));
+    return _mm256_andnot_si256(_mm256_or_si256(other, _mm256_sub_epi64(zero, other)),
+                               _mm256_sub_epi8(x, zeroDigit));
   };
   __m256i fullLo;
   __m256i fullHi;
@@ -236,20 +240,26 @@ struct Scan {
   __m256i lines;          // line feeds passed, in four 64-bit lanes
 };
 
+// The most windows scanWindows takes in one call: each byte lane of its
+// count of line feeds gains at most 2 a window.
+constexpr std::size_t windowsPerRun = 64;
+static_assert(2 * windowsPerRun <= 255);
+
 // Takes the windows from s.w while they hold only digits and white space,
-// up to runEnd, noting the ends of their tokens as offsets from `at`.
+// up to runEnd (at most windowsPerRun windows on), noting the ends of their
+// tokens as offsets from `at`.
 WIDE_INLINE void scanWindows(const char* at, const char* runEnd, Scan& s) noexcept {
   const __m256i lineFeed = vectorOf(splat<'\n'>);
   const __m256i zero = _mm256_setzero_si256();
+  // Line feeds, counted in each byte lane, then added up once.
+  __m256i feeds = zero;
   for (; runEnd - s.w >= 64; s.w += 64) {
     const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.w));
     const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s.w + 32));
     const Window window = classify(lo, hi);
     if (!window.plain) break;
-    // Each byte lane 0, 1 or 2: a line feed in one half or both.
-    const __m256i feeds = _mm256_sub_epi8(_mm256_sub_epi8(zero, _mm256_cmpeq_epi8(lo, lineFeed)),
-                                          _mm256_cmpeq_epi8(hi, lineFeed));
-    s.lines = _mm256_add_epi64(s.lines, _mm256_sad_epu8(feeds, zero));
+    feeds = _mm256_sub_epi8(_mm256_sub_epi8(feeds, _mm256_cmpeq_epi8(lo, lineFeed)),
+                            _mm256_cmpeq_epi8(hi, lineFeed));
     const auto offset = static_cast<std::uint32_t>(s.w - at);
     // A token that ended at the last byte of the window before.
     *s.endsTo = offset - 1;
@@ -258,18 +268,29 @@ WIDE_INLINE void scanWindows(const char* at, const char* runEnd, Scan& s) noexce
     // followed by a digit of the next.
     std::uint64_t tokenEnds = window.digits & ~(window.digits >> 1) & (~std::uint64_t{0} >> 1);
     s.carry = window.digits >> 63;
-    for (; tokenEnds != 0; tokenEnds = _blsr_u64(tokenEnds)) {
-      *s.endsTo++ = offset + static_cast<std::uint32_t>(_tzcnt_u64(tokenEnds));
+    // Two a turn: the second of the last turn may be none (an offset
+    // past the window, from tzcnt of 0), a scratch entry that the next
+    // window's overwrites.
+    std::uint32_t* const endsTo = s.endsTo + _mm_popcnt_u64(tokenEnds);
+    while (tokenEnds != 0) {
+      const std::uint64_t second = _blsr_u64(tokenEnds);
+      const std::uint64_t rest = _blsr_u64(second);
+      s.endsTo[0] = offset + static_cast<std::uint32_t>(_tzcnt_u64(tokenEnds));
+      s.endsTo[1] = offset + static_cast<std::uint32_t>(_tzcnt_u64(second));
+      s.endsTo += 2;
+      tokenEnds = rest;
     }
+    s.endsTo = endsTo;
   }
+  s.lines = _mm256_add_epi64(s.lines, _mm256_sad_epu8(feeds, zero));
 }
 
 WIDE_TARGET WideScan scanAvx2(const char* const at, const char* const end,
                               Date* const out) noexcept {
-  // The ends of the tokens of up to `run` windows (at most 33 each), as
-  // offsets from `at`, and those left over from the run before (fewer
-  // than eight).
-  constexpr std::size_t run = 64;
+  // The ends of the tokens of up to `run` windows (at most 33 each, and a
+  // scratch entry), as offsets from `at`, and those left over from the run
+  // before (fewer than eight).
+  constexpr std::size_t run = windowsPerRun;
   std::uint32_t ends[8 + run * 33 + 8];
   Scan s{at, ends, 0, _mm256_setzero_si256()};
   Date* to = out;
@@ -329,31 +350,91 @@ WIDE_INLINE __m256i fieldOf(__m256i v0, __m256i v1, __m256i v2) noexcept {
                         (12 + field) % 8, (15 + field) % 8, (18 + field) % 8, (21 + field) % 8));
 }
 
-WIDE_TARGET std::size_t indexListableAvx2(const Date* d, std::size_t n,
-                                          std::uint32_t* dayMonth) noexcept {
+namespace {
+
+// The texts of four table entries.
+WIDE_INLINE __m256i texts(const long long* table, __m128i index) noexcept {
+  return _mm256_i32gather_epi64(table, index, 8);
+}
+
+// Four records' texts, from their day and month's words and their year's
+// (each the text in memory order, padded with zeros), packed together at
+// `at`, one 16-byte store a record; returns the text's end.
+WIDE_INLINE char* placeFour(char* at, __m256i dayMonth, __m256i year) noexcept {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i ones = vectorOf(splat<1>);
+  // Each text's length is the count of its bytes that are not zero.
+  const __m256i dayMonthBytes = _mm256_min_epu8(dayMonth, ones);
+  const __m256i dayMonthBits = _mm256_slli_epi64(_mm256_sad_epu8(dayMonthBytes, zero), 3);
+  alignas(32) std::uint64_t lengths[4];
+  _mm256_store_si256(
+      reinterpret_cast<__m256i*>(lengths),
+      _mm256_sad_epu8(_mm256_add_epi8(dayMonthBytes, _mm256_min_epu8(year, ones)), zero));
+  // Each length is read back from memory as the operand of its addition,
+  // one instruction, rather than taken out of the vector by two or three.
+  asm("" : "+m"(lengths));
+  // The year's text moved up past the day and month's: its first bytes
+  // in the record's low word, the rest in its high word.
+  const __m256i low = _mm256_or_si256(dayMonth, _mm256_sllv_epi64(year, dayMonthBits));
+  const __m256i high =
+      _mm256_srlv_epi64(year, _mm256_sub_epi64(_mm256_set1_epi64x(64), dayMonthBits));
+  // Records 0 and 2, then 1 and 3, each in a 16-byte half.
+  const __m256i even = _mm256_unpacklo_epi64(low, high);
+  const __m256i odd = _mm256_unpackhi_epi64(low, high);
+  const auto store = [&](__m128i text, std::uint64_t length) WIDE_TARGET {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), text);
+    at += length;
+  };
+  store(_mm256_castsi256_si128(even), lengths[0]);
+  store(_mm256_castsi256_si128(odd), lengths[1]);
+  store(_mm256_extracti128_si256(even, 1), lengths[2]);
+  store(_mm256_extracti128_si256(odd, 1), lengths[3]);
+  return at;
+}
+
+}  // namespace
+
+WIDE_TARGET char* listAvx2(const Date** next, std::size_t n, char* out, const char* stop,
+                           const std::uint64_t* dayMonthTexts,
+                           const std::uint64_t* yearTexts) noexcept {
   static_assert(offsetof(Date, day) == 0 && offsetof(Date, month) == 4 &&
                 offsetof(Date, year) == 8);
-  std::size_t k = 0;
-  for (; n - k >= 8; k += 8) {
-    const auto* v = reinterpret_cast<const __m256i*>(d + k);
+  static_assert(maxDay == fieldMask(dayField) && maxMonth == fieldMask(monthField) &&
+                maxYear == fieldMask(yearField));
+  // Eight records' text takes at most 8 * 11 bytes, each record written
+  // as 16 bytes, the last starting at most 7 * 11 bytes in: the steps
+  // that surely have room.
+  constexpr std::size_t text = std::size_t{8} * 11;
+  constexpr std::size_t reach = std::size_t{7} * 11 + 16;
+  const auto room = static_cast<std::size_t>(stop - out);
+  std::size_t steps = std::min(n / 8, room < reach ? 0 : (room - reach) / text + 1);
+  const Date* d = *next;
+  const auto* const dayMonthBase = reinterpret_cast<const long long*>(dayMonthTexts);
+  const auto* const yearBase = reinterpret_cast<const long long*>(yearTexts);
+  for (; steps != 0; --steps, d += 8) {
+    const auto* v = reinterpret_cast<const __m256i*>(d);
     const __m256i v0 = _mm256_loadu_si256(v);
     const __m256i v1 = _mm256_loadu_si256(v + 1);
     const __m256i v2 = _mm256_loadu_si256(v + 2);
-    // Each field less its offset (1 for the year, so that year 0 fails
-    // too) is at most its limit, compared as unsigned, in the records'
-    // own layout.
-    __m256i ok = _mm256_set1_epi32(-1);
-    for (int i = 0; i < 3; ++i) {
-      const __m256i x = _mm256_sub_epi32(i == 0 ? v0 : i == 1 ? v1 : v2, vectorOf(fieldOffsets, i));
-      ok = _mm256_and_si256(ok, _mm256_cmpeq_epi32(_mm256_min_epu32(x, vectorOf(limits, i)), x));
-    }
-    if (_mm256_movemask_epi8(ok) != -1) break;
     const __m256i day = fieldOf<0>(v0, v1, v2);
     const __m256i month = fieldOf<1>(v0, v1, v2);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dayMonth + k),
-                        _mm256_add_epi32(_mm256_slli_epi32(day, monthField.width), month));
+    const __m256i year = fieldOf<2>(v0, v1, v2);
+    // Listable where no field has bits above its own (nor a sign) and the
+    // year is not 0.
+    const __m256i outside =
+        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(day, dayField.width),
+                                        _mm256_srli_epi32(month, monthField.width)),
+                        _mm256_or_si256(_mm256_srli_epi32(year, yearField.width),
+                                        _mm256_cmpeq_epi32(year, _mm256_setzero_si256())));
+    if (_mm256_testz_si256(outside, outside) == 0) break;
+    const __m256i dayMonth = _mm256_add_epi32(_mm256_slli_epi32(day, monthField.width), month);
+    out = placeFour(out, texts(dayMonthBase, _mm256_castsi256_si128(dayMonth)),
+                    texts(yearBase, _mm256_castsi256_si128(year)));
+    out = placeFour(out, texts(dayMonthBase, _mm256_extracti128_si256(dayMonth, 1)),
+                    texts(yearBase, _mm256_extracti128_si256(year, 1)));
   }
-  return k;
+  *next = d;
+  return out;
 }
 
 }  // namespace bitwords::detail
@@ -367,8 +448,9 @@ WideScan scanAvx2(const char* at, const char*, Date*) noexcept {
   return WideScan{at, 0, 0};
 }
 
-std::size_t indexListableAvx2(const Date*, std::size_t, std::uint32_t*) noexcept {
-  return 0;
+char* listAvx2(const Date**, std::size_t, char* out, const char*, const std::uint64_t*,
+               const std::uint64_t*) noexcept {
+  return out;
 }
 
 }  // namespace bitwords::detail

@@ -142,8 +142,14 @@ TEST(Text, PathsAgreeWithPrintfOnLongArrays) {
     for (std::size_t i = 0; i < size; ++i) {
       Date d{static_cast<std::int32_t>(random() % 32), static_cast<std::int32_t>(random() % 16),
              static_cast<std::int32_t>(1 + random() % 2047)};
-      if (random() % 100 == 0) d.day = static_cast<std::int32_t>(random());
-      if (random() % 100 == 0) d.month = -static_cast<std::int32_t>(random() % 20);
+      // Out of range by far, or by one bit above the field.
+      if (random() % 100 == 0) {
+        d.day = static_cast<std::int32_t>(random() % 2 != 0 ? random() : 32 + random() % 32);
+      }
+      if (random() % 100 == 0) {
+        d.month = random() % 2 != 0 ? -static_cast<std::int32_t>(random() % 20)
+                                    : static_cast<std::int32_t>(16 + random() % 16);
+      }
       if (random() % 100 == 0) d.year = 2048 + static_cast<std::int32_t>(random() % 9);
       dates.push_back(d);
     }

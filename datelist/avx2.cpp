@@ -1,5 +1,5 @@
-// The AVX2 kernels: the scan of the common forms and the listing, compiled
-// for AVX2, BMI1, BMI2 and POPCNT.
+// The AVX2 kernels: the scan of the common forms and the listing's check
+// of records, compiled for AVX2, BMI1, BMI2 and POPCNT.
 #include "datelist/kernels.hpp"
 
 #if defined(__x86_64__) && !defined(BITWORDS_NO_SIMD)
@@ -350,91 +350,31 @@ WIDE_INLINE __m256i fieldOf(__m256i v0, __m256i v1, __m256i v2) noexcept {
                         (12 + field) % 8, (15 + field) % 8, (18 + field) % 8, (21 + field) % 8));
 }
 
-namespace {
-
-// The texts of four table entries.
-WIDE_INLINE __m256i texts(const long long* table, __m128i index) noexcept {
-  return _mm256_i32gather_epi64(table, index, 8);
-}
-
-// Four records' texts, from their day and month's words and their year's
-// (each the text in memory order, padded with zeros), packed together at
-// `at`, one 16-byte store a record; returns the text's end.
-WIDE_INLINE char* placeFour(char* at, __m256i dayMonth, __m256i year) noexcept {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i ones = vectorOf(splat<1>);
-  // Each text's length is the count of its bytes that are not zero.
-  const __m256i dayMonthBytes = _mm256_min_epu8(dayMonth, ones);
-  const __m256i dayMonthBits = _mm256_slli_epi64(_mm256_sad_epu8(dayMonthBytes, zero), 3);
-  alignas(32) std::uint64_t lengths[4];
-  _mm256_store_si256(
-      reinterpret_cast<__m256i*>(lengths),
-      _mm256_sad_epu8(_mm256_add_epi8(dayMonthBytes, _mm256_min_epu8(year, ones)), zero));
-  // Each length is read back from memory as the operand of its addition,
-  // one instruction, rather than taken out of the vector by two or three.
-  asm("" : "+m"(lengths));
-  // The year's text moved up past the day and month's: its first bytes
-  // in the record's low word, the rest in its high word.
-  const __m256i low = _mm256_or_si256(dayMonth, _mm256_sllv_epi64(year, dayMonthBits));
-  const __m256i high =
-      _mm256_srlv_epi64(year, _mm256_sub_epi64(_mm256_set1_epi64x(64), dayMonthBits));
-  // Records 0 and 2, then 1 and 3, each in a 16-byte half.
-  const __m256i even = _mm256_unpacklo_epi64(low, high);
-  const __m256i odd = _mm256_unpackhi_epi64(low, high);
-  const auto store = [&](__m128i text, std::uint64_t length) WIDE_TARGET {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), text);
-    at += length;
-  };
-  store(_mm256_castsi256_si128(even), lengths[0]);
-  store(_mm256_castsi256_si128(odd), lengths[1]);
-  store(_mm256_extracti128_si256(even, 1), lengths[2]);
-  store(_mm256_extracti128_si256(odd, 1), lengths[3]);
-  return at;
-}
-
-}  // namespace
-
-WIDE_TARGET char* listAvx2(const Date** next, std::size_t n, char* out, const char* stop,
-                           const std::uint64_t* dayMonthTexts,
-                           const std::uint64_t* yearTexts) noexcept {
+WIDE_TARGET std::size_t indexListableAvx2(const Date* d, std::size_t n,
+                                          std::uint32_t* dayMonth) noexcept {
   static_assert(offsetof(Date, day) == 0 && offsetof(Date, month) == 4 &&
                 offsetof(Date, year) == 8);
-  static_assert(maxDay == fieldMask(dayField) && maxMonth == fieldMask(monthField) &&
-                maxYear == fieldMask(yearField));
-  // Eight records' text takes at most 8 * 11 bytes, each record written
-  // as 16 bytes, the last starting at most 7 * 11 bytes in: the steps
-  // that surely have room.
-  constexpr std::size_t text = std::size_t{8} * 11;
-  constexpr std::size_t reach = std::size_t{7} * 11 + 16;
-  const auto room = static_cast<std::size_t>(stop - out);
-  std::size_t steps = std::min(n / 8, room < reach ? 0 : (room - reach) / text + 1);
-  const Date* d = *next;
-  const auto* const dayMonthBase = reinterpret_cast<const long long*>(dayMonthTexts);
-  const auto* const yearBase = reinterpret_cast<const long long*>(yearTexts);
-  for (; steps != 0; --steps, d += 8) {
-    const auto* v = reinterpret_cast<const __m256i*>(d);
+  std::size_t k = 0;
+  for (; n - k >= 8; k += 8) {
+    const auto* v = reinterpret_cast<const __m256i*>(d + k);
     const __m256i v0 = _mm256_loadu_si256(v);
     const __m256i v1 = _mm256_loadu_si256(v + 1);
     const __m256i v2 = _mm256_loadu_si256(v + 2);
+    // Each field less its offset (1 for the year, so that year 0 fails
+    // too) is at most its limit, compared as unsigned, in the records'
+    // own layout.
+    __m256i ok = _mm256_set1_epi32(-1);
+    for (int i = 0; i < 3; ++i) {
+      const __m256i x = _mm256_sub_epi32(i == 0 ? v0 : i == 1 ? v1 : v2, vectorOf(fieldOffsets, i));
+      ok = _mm256_and_si256(ok, _mm256_cmpeq_epi32(_mm256_min_epu32(x, vectorOf(limits, i)), x));
+    }
+    if (_mm256_movemask_epi8(ok) != -1) break;
     const __m256i day = fieldOf<0>(v0, v1, v2);
     const __m256i month = fieldOf<1>(v0, v1, v2);
-    const __m256i year = fieldOf<2>(v0, v1, v2);
-    // Listable where no field has bits above its own (nor a sign) and the
-    // year is not 0.
-    const __m256i outside =
-        _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi32(day, dayField.width),
-                                        _mm256_srli_epi32(month, monthField.width)),
-                        _mm256_or_si256(_mm256_srli_epi32(year, yearField.width),
-                                        _mm256_cmpeq_epi32(year, _mm256_setzero_si256())));
-    if (_mm256_testz_si256(outside, outside) == 0) break;
-    const __m256i dayMonth = _mm256_add_epi32(_mm256_slli_epi32(day, monthField.width), month);
-    out = placeFour(out, texts(dayMonthBase, _mm256_castsi256_si128(dayMonth)),
-                    texts(yearBase, _mm256_castsi256_si128(year)));
-    out = placeFour(out, texts(dayMonthBase, _mm256_extracti128_si256(dayMonth, 1)),
-                    texts(yearBase, _mm256_extracti128_si256(year, 1)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dayMonth + k),
+                        _mm256_add_epi32(_mm256_slli_epi32(day, monthField.width), month));
   }
-  *next = d;
-  return out;
+  return k;
 }
 
 }  // namespace bitwords::detail
@@ -448,9 +388,8 @@ WideScan scanAvx2(const char* at, const char*, Date*) noexcept {
   return WideScan{at, 0, 0};
 }
 
-char* listAvx2(const Date**, std::size_t, char* out, const char*, const std::uint64_t*,
-               const std::uint64_t*) noexcept {
-  return out;
+std::size_t indexListableAvx2(const Date*, std::size_t, std::uint32_t*) noexcept {
+  return 0;
 }
 
 }  // namespace bitwords::detail

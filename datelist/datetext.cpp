@@ -176,6 +176,36 @@ char* placeWhileListable(char* at, const Date*& d, std::size_t n) noexcept {
   return to;
 }
 
+// Lists records from d, up to n of them (which fit), while the AVX2 check
+// finds eight at a time listable, by the indices it gives; returns the
+// text's end, and in d the first record not listed.
+char* placeIndexedAvx2(char* at, const Date*& d, std::size_t n) noexcept {
+  constexpr std::size_t chunk = 64;
+  std::uint32_t dayMonth[chunk];
+  // (A local copy of the records' place, which the text written cannot
+  // change.)
+  const Date* records = d;
+  const auto place = [&](std::size_t i) {
+    at = placeFields(at, dayMonth[i], static_cast<std::uint32_t>(records[i].year));
+  };
+  while (n != 0) {
+    const std::size_t k = detail::indexListableAvx2(records, n < chunk ? n : chunk, dayMonth);
+    // Four a turn (k is a multiple of eight), to spend less on the loop
+    // than on the records.
+    for (std::size_t i = 0; i < k; i += 4) {
+      place(i);
+      place(i + 1);
+      place(i + 2);
+      place(i + 3);
+    }
+    records += k;
+    n -= k;
+    if (k < chunk) break;
+  }
+  d = records;
+  return at;
+}
+
 }  // namespace
 
 std::to_chars_result formatDate(char* first, char* last, Date date) noexcept {
@@ -212,7 +242,7 @@ std::size_t formatDates(const Date** next, const Date* end, char* out, std::size
       if (path == detail::Path::avx512) {
         at = detail::listAvx512(&d, bound, at, stop, dayMonthTexts.text, yearTexts.text);
       } else if (path == detail::Path::avx2) {
-        at = detail::listAvx2(&d, bound, at, stop, dayMonthTexts.text, yearTexts.text);
+        at = placeIndexedAvx2(at, d, bound);
       }
       at = placeWhileListable(at, d, static_cast<std::size_t>(last - d));
       if (d == last || d->year == 0) continue;

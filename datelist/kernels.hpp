@@ -58,16 +58,20 @@ inline constexpr std::size_t wideLookBehind = 8;
 WideScan scanAvx2(const char* at, const char* end, Date* out) noexcept;
 WideScan scanAvx512(const char* at, const char* end, Date* out) noexcept;
 
-// List records from *next, at most n of them, eight (AVX2) or sixteen
-// (AVX-512) at a time while all of them may be placed from the tables and
-// room for them is left before stop, at `out`; advance *next past them and
-// return the text's end. The tables hold the text of each day * 16 + month
-// ("25/12/") and each year ("2018\n") in a word of 8 bytes in memory
-// order, padded with zeros. They write whole 16-byte (AVX2) or 64-byte
-// (AVX-512) stretches, none past stop. Call each only where its path is
-// available.
-char* listAvx2(const Date** next, std::size_t n, char* out, const char* stop,
-               const std::uint64_t* dayMonthTexts, const std::uint64_t* yearTexts) noexcept;
+// How many of the n records from d, from the first, the listing may place
+// from its tables (fields in range, year not 0), checked eight at a time:
+// a multiple of eight, which the caller's own check goes on from. For each
+// of them, writes day * 16 + month to dayMonth. Call only where the AVX2
+// path is available.
+std::size_t indexListableAvx2(const Date* d, std::size_t n, std::uint32_t* dayMonth) noexcept;
+
+// Lists records from *next, at most n of them, sixteen at a time while all
+// sixteen may be placed from the tables and room for them is left before
+// stop, at `out`; advances *next past them and returns the text's end. The
+// tables hold the text of each day * 16 + month ("25/12/") and each year
+// ("2018\n") in a word of 8 bytes in memory order, padded with zeros. It
+// writes whole 64-byte stretches, none past stop. Call only where the
+// AVX-512 path is available.
 char* listAvx512(const Date** next, std::size_t n, char* out, const char* stop,
                  const std::uint64_t* dayMonthTexts, const std::uint64_t* yearTexts) noexcept;
 

@@ -55,7 +55,7 @@ LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept
 
 LoadResult loadDates(Date** dates, const char* path) noexcept {
   detail::ReadingFile file{};
-  if (const int error = detail::openToRead(file, path)) {
+  if (const int error = detail::openToRead(file, path, lockWaitSeconds)) {
     DateParser parser{};
     detail::stopDates(parser, error == EWOULDBLOCK ? LoadStatus::locked : LoadStatus::cannotOpen,
                       error);
@@ -90,7 +90,7 @@ int appendDate(Date date, const char* path) noexcept {
   char line[12];
   char* const end = std::to_chars(line, line + sizeof line - 1, packDate(date)).ptr;
   *end = '\n';
-  return detail::appendLine(path, line, static_cast<std::size_t>(end + 1 - line));
+  return detail::appendLine(path, line, static_cast<std::size_t>(end + 1 - line), lockWaitSeconds);
 }
 
 }  // namespace bitwords

@@ -21,6 +21,12 @@
 
 namespace bitwords {
 
+// The most a load or an append waits for the file's lock, in all, however
+// many holders it waits behind: a busy timeout, so that a stream of holders
+// cannot keep it waiting without end. An append to a FIFO waits as long
+// for room.
+inline constexpr int lockWaitSeconds = 5;
+
 // Loads the date file at path into a new block of Date records and stores
 // its address in *dates (the previous value is overwritten, not released).
 // The caller owns the block and releases it with std::free. *dates holds a
@@ -31,10 +37,11 @@ namespace bitwords {
 // process's address-space limits, its memory cgroup's limit and the
 // machine's memory. It reads under a shared advisory lock (flock), so that
 // it never sees a line half written by appendDate, taken in turn: loads and
-// appends queue fairly, and a load gives up (status locked) only where
-// another process keeps the lock lockWaitSeconds. Where the file system has
-// no locks, it reads without. A regular file is read as it was when the
-// lock was taken; a FIFO is read as it is written.
+// appends queue fairly, and a load gives up (status locked) where its turn
+// does not come within lockWaitSeconds. Record locks (lockf, fcntl) on the
+// file, the caller's own among them, hold it up in no way. Where the file
+// system has no locks, it reads without. A regular file is read as it was
+// when the lock was taken; a FIFO is read as it is written.
 [[nodiscard]] BITWORDS_API LoadResult loadDates(Date** dates, const char* path) noexcept;
 
 // The loader's parsing on a text already in memory: the same records and the
@@ -49,10 +56,13 @@ namespace bitwords {
 //
 // - The line is written in one write, under an exclusive advisory lock
 //   (flock) taken in turn: lines of concurrent appenders never interleave,
-//   and loadDates never sees one half written. Another process that keeps
-//   the lock, or a FIFO that stays full, for lockWaitSeconds gives
-//   EWOULDBLOCK, with nothing written. Where the file system has no locks,
-//   the append goes on without.
+//   and loadDates never sees one half written. A turn that does not come
+//   within lockWaitSeconds, or a FIFO that stays full that long, gives
+//   EWOULDBLOCK, with nothing written. Record locks (lockf, fcntl) hold it
+//   up in no way. Where the file system has no locks, the append goes on
+//   without.
+// - A file that is not there is made with the line in it, and left unmade
+//   where the append is refused (but on file systems without O_TMPFILE).
 // - A file whose last line is unfinished gets a line feed first, so that
 //   its last value is not fused with the new one; so does a file whose last
 //   byte cannot be read (write-only to the caller), where a spare line feed
@@ -73,8 +83,8 @@ namespace bitwords {
 
 // The category of appendDate's results: errno values, which compare equal
 // to std::errc's, in the C library's words, but for EWOULDBLOCK, which
-// appendDate gives where the file stayed locked by another process (or a
-// FIFO stayed full) for lockWaitSeconds.
+// appendDate gives where the file's lock did not come (or a FIFO stayed
+// full) within lockWaitSeconds.
 [[nodiscard]] BITWORDS_API const std::error_category& appendCategory() noexcept;
 
 // appendDate's result as an error code: appendErrorCode(appendDate(d,

@@ -28,10 +28,10 @@ struct ReadingFile {
 
 // Opens the file at path for reading and, a regular file, takes its shared
 // lock in turn: 0, or the errno of the open; EWOULDBLOCK where the turn did
-// not come within lockWaitSeconds. Where the file system has no locks, it
-// goes on without. A FIFO is opened as any reader opens it, waiting for a
-// writer, and read without a lock: each line comes whole in its write.
-[[nodiscard]] int openToRead(ReadingFile& file, const char* path) noexcept;
+// not come within waitSeconds in all. Where the file system has no locks,
+// it goes on without. A FIFO is opened as any reader opens it, waiting for
+// a writer, and read without a lock: each line comes whole in its write.
+[[nodiscard]] int openToRead(ReadingFile& file, const char* path, int waitSeconds) noexcept;
 
 // Reads the file's next bytes, at most room of them, into `into`; count
 // receives how many, 0 at the end. A sized file ends at the size it had
@@ -44,12 +44,15 @@ struct ReadingFile {
 void closeReading(ReadingFile& file) noexcept;
 
 // Appends the line (ending in a line feed; at most 32 bytes, or EINVAL) to
-// the file at path, creating it if needed, in one write: to a regular file
-// under its exclusive lock taken in turn, to a FIFO or device without.
-// Returns 0 or the errno of what failed:
+// the file at path, in one write: to a regular file under its exclusive
+// lock taken in turn, to a FIFO or device without. Returns 0 or the errno
+// of what failed:
 //
 // - EWOULDBLOCK, with nothing written, where the turn at the lock did not
-//   come within lockWaitSeconds, or a FIFO stayed full that long.
+//   come within waitSeconds in all, or a FIFO stayed full that long.
+// - A file that is not there is made holding the line, and only where the
+//   line is taken: a refused append leaves no file where there was none
+//   (but on a file system without unnamed files, O_TMPFILE).
 // - A file whose last line is unfinished gets a line feed first, so that
 //   its last line is not fused with the new one; so does a file whose last
 //   byte cannot be read (write-only to the caller).
@@ -64,7 +67,8 @@ void closeReading(ReadingFile& file) noexcept;
 //   leaves gives EPIPE, and no SIGPIPE. A line goes to a FIFO whole or not
 //   at all.
 // - The open waits for a lease on the file to be broken, as any open does.
-[[nodiscard]] int appendLine(const char* path, const char* line, std::size_t size) noexcept;
+[[nodiscard]] int appendLine(const char* path, const char* line, std::size_t size,
+                             int waitSeconds) noexcept;
 
 // The bytes a load may take for its records, at most `wanted`: what is left
 // under the process's address-space limits, under the limits of its memory

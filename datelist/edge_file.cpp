@@ -12,8 +12,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
-#include <limits>
+#include <cstdio>
+#include <cstring>
 
 #include "datelist/edge.hpp"
 #include "datelist/edge_lock.hpp"
@@ -26,15 +28,16 @@ namespace {
 // The longest line an append takes, well under PIPE_BUF.
 constexpr std::size_t maxLine = 32;
 
-// Opens the file for appending, creating it if needed. Readable where
-// permitted, so that its last byte can be read through this descriptor;
-// write-only where it may not be read, and for a FIFO, whose write-only
+// Opens the file for appending; ENOENT where it is not there, unless it is
+// to be created. Readable where permitted, so that its last byte can be
+// read through this descriptor; write-only where it may not be read, and
+// for a FIFO, whose write-only
 // open without waiting fails (ENXIO) where no process reads it, rather than
 // taking a line that no one will read. Other opens wait, as any open does,
 // for a lease on the file (F_SETLEASE) to be broken. Returns the
 // descriptor, with readable set, or -1 with errno set.
-int openForAppend(const char* path, bool& readable) noexcept {
-  constexpr int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY;
+int openForAppend(const char* path, bool& readable, bool create) noexcept {
+  const int flags = O_APPEND | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0);
   // Opens as `open` does, again where a signal ends its wait for a lease.
   const auto open = [](const char* name, int how) {
     int fd = -1;
@@ -143,12 +146,20 @@ int writeToFile(int fd, const char* line, std::size_t size) noexcept {
   return passesSizeLimit(end, 1) ? EFBIG : ENOSPC;
 }
 
+// Writes the line after the `size` bytes of the regular file open on fd,
+// refused where it would pass the file-size limit or not fit.
+int writeAfter(int fd, off_t size, const char* line, std::size_t bytes) noexcept {
+  if (passesSizeLimit(size, bytes)) return EFBIG;
+  if (const int error = reserveRoom(fd, size, bytes)) return error;
+  return writeToFile(fd, line, bytes);
+}
+
 // Writes the line to a FIFO or device, without blocking, waiting for room
-// at most lockWaitSeconds (EWOULDBLOCK); a line of at most PIPE_BUF bytes
+// as long as the wait allows (EWOULDBLOCK); a line of at most PIPE_BUF bytes
 // goes to a FIFO whole or not at all. SIGPIPE is held back: a reader that
 // left gives EPIPE, not a signal that ends the caller. A SIGPIPE the write
 // raises is taken back; one pending before is left as it was.
-int writeToStream(int fd, const char* line, std::size_t size) noexcept {
+int writeToStream(int fd, const char* line, std::size_t size, Wait wait) noexcept {
   sigset_t pipe;
   sigset_t previous;
   sigset_t pending;
@@ -161,7 +172,7 @@ int writeToStream(int fd, const char* line, std::size_t size) noexcept {
   // full FIFO would wait for it to drain.)
   static_cast<void>(::fcntl(fd, F_SETFL, O_APPEND | O_NONBLOCK));
   int error = 0;
-  for (Wait wait{}; size != 0;) {
+  while (size != 0) {
     const ssize_t n = ::write(fd, line, size);
     if (n >= 0) {
       line += n;
@@ -190,14 +201,14 @@ int writeToStream(int fd, const char* line, std::size_t size) noexcept {
 // Appends the line to the file open on fd: to a regular file under its
 // exclusive lock; to a FIFO or device, which takes a short line whole in
 // one write, without.
-int appendUnderLock(int fd, bool readable, const char* text, std::size_t size) noexcept {
+int appendUnderLock(int fd, bool readable, const char* text, std::size_t size, Wait wait) noexcept {
   // fstat cannot fail on a descriptor just opened; if it did, the file
   // would be taken as a stream: no lock, no line feed first, no cutting
   // back.
   struct stat info {};
   static_cast<void>(::fstat(fd, &info));
-  if (!S_ISREG(info.st_mode)) return writeToStream(fd, text, size);
-  if (const int error = takeLock(fd, true)) return error;
+  if (!S_ISREG(info.st_mode)) return writeToStream(fd, text, size, wait);
+  if (const int error = takeLock(fd, true, wait)) return error;
   // The file as it is under the lock.
   static_cast<void>(::fstat(fd, &info));
 
@@ -210,27 +221,73 @@ int appendUnderLock(int fd, bool readable, const char* text, std::size_t size) n
   const char* const from = separate ? line : line + 1;
   const std::size_t bytes = size + (separate ? 1 : 0);
 
-  if (passesSizeLimit(info.st_size, bytes)) return EFBIG;
-  if (const int error = reserveRoom(fd, info.st_size, bytes)) return error;
-  return writeToFile(fd, from, bytes);
+  return writeAfter(fd, info.st_size, from, bytes);
 }
 
-}  // namespace
+// Links the unnamed file open on fd in at path: by the descriptor itself,
+// or, where the kernel allows that only with CAP_DAC_READ_SEARCH (before
+// Linux 6.10), by its name in /proc. ENOENT where neither can be done.
+int linkIn(int fd, const char* path) noexcept {
+  if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
+  if (errno != ENOENT) return errno;
+  char name[32];
+  std::snprintf(name, sizeof name, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
 
-int appendLine(const char* path, const char* line, std::size_t size) noexcept {
-  if (size > maxLine) return EINVAL;
-  bool readable = false;
-  const int fd = openForAppend(path, readable);
-  if (fd < 0) return errno;
-  const int error = appendUnderLock(fd, readable, line, size);
-  // Closing releases the lock; where it fails the line may be lost.
+// What createWithLine gives where it cannot make the file that way.
+constexpr int notByLink = -1;
+
+// Makes the file that is not there with the line in it: the line goes to
+// an unnamed file in its folder (O_TMPFILE), which is linked in place only
+// once it holds the line, so that a refused append leaves no file where
+// there was none, and a load never finds the new file empty. EEXIST where
+// another appender made the file first; notByLink where the file system
+// has no unnamed files, or the file, which takes the line, cannot be
+// linked (no /proc on an older kernel).
+int createWithLine(const char* path, const char* line, std::size_t size) noexcept {
+  const char* const slash = std::strrchr(path, '/');
+  char folder[PATH_MAX] = ".";
+  if (slash != nullptr) {
+    const auto length = static_cast<std::size_t>(std::max(slash - path, std::ptrdiff_t{1}));
+    if (length >= sizeof folder) return ENAMETOOLONG;
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+  }
+  const int fd = ::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return errno == EOPNOTSUPP || errno == EISDIR ? notByLink : errno;
+  int error = writeAfter(fd, 0, line, size);
+  if (error == 0 && (error = linkIn(fd, path)) == ENOENT) error = notByLink;
   const int closed = closeFile(fd);
   return error != 0 ? error : closed;
 }
 
+}  // namespace
+
+int appendLine(const char* path, const char* line, std::size_t size, int waitSeconds) noexcept {
+  if (size > maxLine) return EINVAL;
+  for (bool create = false;;) {
+    bool readable = false;
+    const int fd = openForAppend(path, readable, create);
+    if (fd < 0 && errno == ENOENT && !create) {
+      const int made = createWithLine(path, line, size);
+      // Made by another appender meanwhile: the line goes after its lines.
+      if (made == EEXIST) continue;
+      if (made != notByLink) return made;
+      create = true;
+      continue;
+    }
+    if (fd < 0) return errno;
+    const int error = appendUnderLock(fd, readable, line, size, Wait{waitSeconds});
+    // Closing releases the lock; where it fails the line may be lost.
+    const int closed = closeFile(fd);
+    return error != 0 ? error : closed;
+  }
+}
+
 // ---- Reading
 
-int openToRead(ReadingFile& file, const char* path) noexcept {
+int openToRead(ReadingFile& file, const char* path, int waitSeconds) noexcept {
   file = ReadingFile{};
   // A FIFO's open waits for a writer, and a signal may end that wait.
   while ((file.fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY)) < 0 && errno == EINTR) {
@@ -244,7 +301,7 @@ int openToRead(ReadingFile& file, const char* path) noexcept {
   // Appenders hold the exclusive lock while they write, so under the shared
   // one every line they wrote is whole. A FIFO's writes of a line are
   // whole without it.
-  if (const int error = takeLock(file.fd, false)) {
+  if (const int error = takeLock(file.fd, false, Wait{waitSeconds})) {
     closeReading(file);
     return error;
   }

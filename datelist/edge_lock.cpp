@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "datelist/loadresult.hpp"
-
 namespace bitwords::detail {
 namespace {
 
@@ -20,7 +18,7 @@ std::int64_t nanoseconds() noexcept {
 
 std::int64_t startedDeadline(Wait& wait) noexcept {
   if (wait.deadline == 0)
-    wait.deadline = nanoseconds() + std::int64_t{lockWaitSeconds} * 1'000'000'000;
+    wait.deadline = nanoseconds() + std::int64_t{wait.seconds} * 1'000'000'000;
   return wait.deadline;
 }
 
@@ -44,13 +42,21 @@ std::int64_t startedDeadline(Wait& wait) noexcept {
 // The queue is taken in one order (readersWaiting, nextInLine, the lock)
 // and a process waits on nothing while it holds the lock, so no two wait
 // for each other. Programs that take the flock lock alone (flock(1)) are
-// excluded as before; they only do not queue.
+// excluded as before; they only do not queue. Record locks of the file's
+// bytes (lockf(3)) are apart from flock's, and hold neither up.
 constexpr off_t readersWaiting = off_t{1} << 62;
 constexpr off_t nextInLine = readersWaiting + 1;
 
 enum class Got : unsigned char { taken, busy, unsupported };
 
 // Locks (or, with F_UNLCK, unlocks) the byte at `at`, without waiting.
+// The byte is busy only where the lock it meets is the queue's own: an open
+// file description lock within its two bytes (one process's locks of both
+// are one lock). Any other lock over it takes no part in the queue (a
+// classic record lock, lockf(3), of another process or of this one, whose
+// locks open file description locks conflict with; on NFS, every flock
+// lock), so the queue is left out, as where the file system has no byte
+// locks.
 Got lockByte(int fd, off_t at, short type) noexcept {
   struct flock range {};
   range.l_type = type;
@@ -58,7 +64,12 @@ Got lockByte(int fd, off_t at, short type) noexcept {
   range.l_start = at;
   range.l_len = 1;
   if (::fcntl(fd, F_OFD_SETLK, &range) == 0) return Got::taken;
-  return errno == EAGAIN || errno == EACCES ? Got::busy : Got::unsupported;
+  if (errno != EAGAIN && errno != EACCES) return Got::unsupported;
+  // The lock in the way (none where it went meanwhile: then try again).
+  if (::fcntl(fd, F_OFD_GETLK, &range) != 0) return Got::unsupported;
+  const bool queue = range.l_pid == -1 && range.l_start >= readersWaiting && range.l_len > 0 &&
+                     range.l_start + range.l_len <= nextInLine + 1;
+  return range.l_type == F_UNLCK || queue ? Got::busy : Got::unsupported;
 }
 
 Got lockWhole(int fd, bool exclusive) noexcept {
@@ -93,9 +104,8 @@ int millisecondsLeft(Wait& wait) noexcept {
   return left <= 0 ? 0 : static_cast<int>(std::min<std::int64_t>(left / 1'000'000 + 1, 1 << 30));
 }
 
-int takeLock(int fd, bool exclusive) noexcept {
+int takeLock(int fd, bool exclusive, Wait wait) noexcept {
   const short own = exclusive ? F_WRLCK : F_RDLCK;
-  Wait wait{};
   Got queue = Got::taken;  // unsupported where the file system has no byte locks
   if (exclusive) {
     queue = waitFor(wait, [&] { return lockByte(fd, readersWaiting, F_WRLCK); });

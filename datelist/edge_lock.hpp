@@ -6,25 +6,27 @@
 
 namespace bitwords::detail {
 
-// A wait of at most lockWaitSeconds, measured from its first pause.
+// A wait of at most `seconds` in all, measured from its first pause,
+// however many pauses it takes.
 struct Wait {
+  int seconds;
   std::int64_t deadline = 0;   // monotonic nanoseconds; 0 until the first pause
   std::int64_t pause = 10000;  // the next pause, in nanoseconds
 };
 
 // Pauses, a little longer each time; false, without pausing, once the wait
-// has lasted lockWaitSeconds.
+// has lasted its seconds.
 [[nodiscard]] bool pauseAgain(Wait& wait) noexcept;
 
 // Milliseconds left of the wait (starting it, if it has not started): at
-// least 1 until it has lasted lockWaitSeconds, then 0.
+// least 1 until it has lasted its seconds, then 0.
 [[nodiscard]] int millisecondsLeft(Wait& wait) noexcept;
 
 // Takes the flock(2) lock of the file open on fd, shared or exclusive, in
-// turn: 0, or EWOULDBLOCK where the turn did not come within
-// lockWaitSeconds. Where the file system has no locks, returns 0 without
-// one. fd must be open for reading to take the shared lock, and for
-// writing to take the exclusive one.
-[[nodiscard]] int takeLock(int fd, bool exclusive) noexcept;
+// turn: 0, or EWOULDBLOCK where the turn did not come within the wait.
+// Where the file system has no locks, returns 0 without one. fd must be
+// open for reading to take the shared lock, and for writing to take the
+// exclusive one.
+[[nodiscard]] int takeLock(int fd, bool exclusive, Wait wait) noexcept;
 
 }  // namespace bitwords::detail

@@ -19,13 +19,9 @@ enum class LoadStatus : unsigned char {
   notInteger,   // a token that is not a sign and digits; see line and token
   outOfRange,   // a whole integer outside the signed 32-bit range
   outOfMemory,  // the block could not grow; error holds ENOMEM
-  locked,       // another process held the file's lock past lockWaitSeconds;
+  locked,       // the file's lock did not come within lockWaitSeconds;
                 // error holds EWOULDBLOCK
 };
-
-// How long a load or an append waits for another process to release the
-// file's lock.
-inline constexpr int lockWaitSeconds = 5;
 
 inline constexpr std::size_t maxTokenText = 40;
 

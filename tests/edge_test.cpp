@@ -105,16 +105,19 @@ TEST(Append, WritesOneLineOrRefuses) {
 
 // A fault an append meets, and what it must leave. Each runs in a child,
 // which makes the file (a FIFO, or on a small file system of its own, or
-// with no /proc), sets the scene, appends 1/1/2000, settles (gives back
+// with no /proc; or none), sets the scene, appends 1/1/2000, settles (gives back
 // what the scene took, makes room again) and checks what the file holds:
 // as before where the append failed, with the line where it did not, or
 // `after`; then the next append must work. Rows whose scene this machine
 // cannot set (root, loop devices) are skipped, with the reason.
 using Scene = std::function<bool(const std::filesystem::path&)>;  // false: refused here
 enum Place { ownDisk, smallDisk, smallExt2, noProc, fifo };
+// As a file's contents: there is no file.
+const std::string noFile = "(no file)";
+
 struct Fault {
   std::string what = {};
-  std::string before = {};
+  std::string before = {};  // or noFile
   int error = 0;
   Scene scene = {};
   Place place = ownDisk;
@@ -167,7 +170,7 @@ void expectFaults(const std::vector<Fault>& faults) {
     const int got = inChild(
         [&] {
           if (c.place == fifo ? ::mkfifo(file.c_str(), 0600) != 0
-                              : (writeFile(file, c.before), false))
+                              : (c.before != noFile && (writeFile(file, c.before), false)))
             return 100;
           if (c.scene && !c.scene(file)) return refused;
           const int error = appendDate(newYear, file.c_str());
@@ -177,8 +180,11 @@ void expectFaults(const std::vector<Fault>& faults) {
             return sigpipePending;
           if (c.settle && !c.settle(file)) return notSettled;
           if (error != c.error || std::filesystem::is_fifo(file)) return error;
-          if (readFile(file) != after) return wrongContents;
-          if (appendDate(newYear, file.c_str()) != 0 || readFile(file) != after + "36816\n")
+          const bool there = std::filesystem::exists(file);
+          if (there != (after != noFile) || (there && readFile(file) != after))
+            return wrongContents;
+          if (appendDate(newYear, file.c_str()) != 0 ||
+              readFile(file) != (there ? after : "") + "36816\n")
             return secondAppendFailed;
           return error;
         },
@@ -285,6 +291,25 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
       // free space is counted before the write.
       {"a full disk, three bytes left", filler(4096 - 3), ENOSPC, {}, smallDisk, makeRoom},
       {"a full disk", filler(4096), ENOSPC, {}, smallDisk, makeRoom},
+      // Refused where there is no file yet: none is left behind.
+      {"a full disk, no file yet", noFile, ENOSPC,
+       [](const std::filesystem::path& file) {
+         writeFile(file.parent_path() / "fill", filler(4096));
+         return true;
+       },
+       smallDisk, makeRoom},
+      {"a file-size limit of 0, no file yet", noFile, EFBIG, sizeLimit(SIG_DFL, 0), ownDisk,
+       noSizeLimit},
+      {"a file made by another appender meanwhile",
+       noFile,
+       0,
+       [](const std::filesystem::path& file) {
+         beforeNext(Call::write, [file] { writeFile(file, "845794\n"); });
+         return true;
+       },
+       ownDisk,
+       {},
+       "845794\n36816\n"},
       {"a full disk that cannot reserve room", filler(4096 - 3), ENOSPC,
        failing(Call::fallocate, EOPNOTSUPP), smallDisk, makeRoom},
       {"a full disk under an append-only file", filler(4096 - 3), ENOSPC, appendOnlyOnAFullDisk,
@@ -552,48 +577,80 @@ TEST(Lock, LoadsAndAppendsTakeTheirTurnsOnBusyCores) {
   }
 }
 
-// A process that keeps the lock lockWaitSeconds, or a FIFO that stays full
-// that long, ends a wait: the load reports locked, the append returns
-// EWOULDBLOCK and writes nothing. All wait at once here; a wait without end
-// is ended by an alarm.
-TEST(Lock, GivesUpWhereOneHolderKeepsTheLockOrAFifoStaysFull) {
-  TempDir dir;
-  const auto file = dir.write("fechas.txt", "845794\n");
-  const int holder = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-  const auto fifo = dir.path / "fifo";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  const int filler = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(filler, 0);
-  std::size_t full = 0;
-  for (char byte = 'x'; ::write(filler, &byte, 1) == 1;) ++full;
-  ::close(filler);
-  const std::vector<std::function<int()>> waits = {
-      [&] {
-        Date* dates = nullptr;
-        const LoadResult r = loadDates(&dates, file.c_str());
-        std::free(dates);
-        return r.status == LoadStatus::locked && r.count == 0 ? r.error : -1;
-      },
-      [&] { return appendDate(newYear, file.c_str()); },
-      [&] { return appendDate(newYear, fifo.c_str()); },
-      [&] { return appendDate(newYear, fifo.c_str()); },
+// Record locks over the whole file: lockf(3) as another process or the
+// caller itself takes it.
+bool lockRecords(int fd, short type) {
+  struct flock whole {};
+  whole.l_type = type;
+  whole.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_SETLK, &whole) == 0;
+}
+
+// What holds the file when loads and appends come. A process that keeps
+// its flock lock past lockWaitSeconds (flock -x fechas.txt), or a FIFO that
+// stays full that long, ends a wait: the load reports locked, the append
+// returns EWOULDBLOCK and writes nothing. Record locks, another process's
+// or the caller's own, hold neither up. A row's waits run at once; a wait
+// without end is ended by an alarm.
+TEST(Lock, WaitsForTheFilesOwnLockAlone) {
+  struct Holder {
+    std::string what;
+    std::function<bool(int)> hold;  // by this process, on the file open on fd
+    short ownRecords;               // a record lock each child takes, if not F_UNLCK
+    int error;
   };
-  std::vector<pid_t> children;
-  for (const auto& wait : waits) {
-    children.push_back(startChild([&] {
-      ::alarm(4 * lockWaitSeconds);
-      return wait();
-    }));
+  const Holder holders[] = {
+      {"its flock lock", [](int fd) { return ::flock(fd, LOCK_EX) == 0; }, F_UNLCK, EWOULDBLOCK},
+      {"another's write record lock", [](int fd) { return lockRecords(fd, F_WRLCK); }, F_UNLCK, 0},
+      {"another's read record lock", [](int fd) { return lockRecords(fd, F_RDLCK); }, F_UNLCK, 0},
+      {"the caller's own record lock", [](int) { return true; }, F_WRLCK, 0},
+  };
+  for (const Holder& h : holders) {
+    SCOPED_TRACE(h.what);
+    TempDir dir;
+    const auto file = dir.write("fechas.txt", "845794\n");
+    const int holder = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_TRUE(h.hold(holder));
+    const auto fifo = dir.path / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int filler = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(filler, 0);
+    std::size_t full = 0;
+    for (char byte = 'x'; ::write(filler, &byte, 1) == 1;) ++full;
+    ::close(filler);
+    std::vector<std::function<int()>> waits = {
+        [&] {
+          Date* dates = nullptr;
+          const LoadResult r = loadDates(&dates, file.c_str());
+          std::free(dates);
+          if (r.status == LoadStatus::ok) return r.count == 1 ? 0 : -1;
+          return r.status == LoadStatus::locked && r.count == 0 ? r.error : -1;
+        },
+        [&] { return appendDate(newYear, file.c_str()); },
+    };
+    // A full FIFO takes no lock, and no line.
+    if (h.error != 0) {
+      for (int i = 0; i < 2; ++i)
+        waits.emplace_back([&] { return appendDate(newYear, fifo.c_str()); });
+    }
+    std::vector<pid_t> children;
+    for (const auto& wait : waits) {
+      children.push_back(startChild([&] {
+        ::alarm(4 * lockWaitSeconds);
+        const int own = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+        if (h.ownRecords != F_UNLCK && !lockRecords(own, h.ownRecords)) return -2;
+        return wait();
+      }));
+    }
+    for (const pid_t pid : children) EXPECT_EQ(waitChild(pid), h.error);
+    EXPECT_EQ(readFile(file), h.error == 0 ? "845794\n36816\n" : "845794\n");
+    std::size_t left = 0;
+    for (char byte; ::read(reader, &byte, 1) == 1;) left += byte == 'x' ? 1 : 1000;
+    EXPECT_EQ(left, full);
+    ::close(reader);
+    ::close(holder);
   }
-  for (const pid_t pid : children) EXPECT_EQ(waitChild(pid), EWOULDBLOCK);
-  EXPECT_EQ(readFile(file), "845794\n");
-  std::size_t left = 0;
-  for (char byte; ::read(reader, &byte, 1) == 1;) left += byte == 'x' ? 1 : 1000;
-  EXPECT_EQ(left, full);
-  ::close(reader);
-  ::close(holder);
 }
 
 // ---- Memory

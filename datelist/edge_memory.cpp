@@ -26,9 +26,13 @@ constexpr std::uint64_t unlimited = std::numeric_limits<std::uint64_t>::max();
 // Wants below this are granted without a look: a small file pays nothing.
 constexpr std::size_t smallWant = std::size_t{4} << 20;
 
-// Kept back for the rest of the process: its code, stack and buffers, and
-// the page cache that reading the file and writing its listing need.
-constexpr std::uint64_t margin = std::uint64_t{16} << 20;
+// Kept back for what the process maps beside its records once the budget
+// is set: the loader's read block (a mapping of 132 KiB), the stack of a
+// load and a report, the heap's bookkeeping; what it maps already is
+// counted where it is looked up. Measured under address-space limits: with
+// 256 KiB kept, datelist lists every date that fits; with 128 KiB, its read
+// block cannot be had.
+constexpr std::uint64_t margin = std::uint64_t{256} << 10;
 
 // The start of the file `name` in the folder, read into text (these files
 // are small, and procfs and sysfs give them whole in one read); empty if

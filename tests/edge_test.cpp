@@ -754,6 +754,11 @@ TEST(Memory, KeepsTheDatesThatFitAndSaysWhereTheyDoNot) {
        24 * mib},
       {"no /proc to look in", {.mount = "/proc"}, [] { return true; }, 0},
       {"address space, room for the dates once", {}, addressSpace(72 * mib), 0},
+      {"address space, room for the dates and a little", {}, addressSpace(47 * mib), 0},
+      {"data size, room for the dates and a little",
+       {},
+       [] { return softLimit(RLIMIT_DATA, dataInUse() + 47 * mib); },
+       0},
       {"faked cgroup, own group",
        {.mount = "/sys/fs/cgroup"},
        [] { return fakeCgroupLimit(true); },
@@ -766,7 +771,7 @@ TEST(Memory, KeepsTheDatesThatFitAndSaysWhereTheyDoNot) {
       {"cgroup holding tmpfs data",
        {.mount = tmpfs, .bytes = 96 * mib, .memoryLimit = 100 * mib},
        [&] { return fillTmpfs(tmpfs, 64 * mib); },
-       20 * mib},
+       36 * mib},
   };
   std::string skipped;
   for (const Limit& l : limits) {

@@ -97,7 +97,9 @@ inline constexpr int standardError = 2;
 
 // Writes all of the bytes to the descriptor, going on after an interruption
 // or a partial write, and waiting where the descriptor is non-blocking and
-// full. A closed pipe raises SIGPIPE as for any filter.
+// full. A write that takes no byte (a broken device or FUSE file system
+// can give one) is ENOSPC, as no room is left. A closed pipe raises SIGPIPE
+// as for any filter.
 [[nodiscard]] int writeAll(int fd, const char* data, std::size_t size) noexcept;
 
 // Closes the descriptor. A file system may report here a write that failed

@@ -22,6 +22,7 @@ int writeAll(int fd, const char* data, std::size_t size) noexcept {
       static_cast<void>(::poll(&ready, 1, -1));
       continue;
     }
+    if (n == 0) return ENOSPC;
     data += n;
     size -= static_cast<std::size_t>(n);
   }

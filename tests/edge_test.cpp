@@ -948,8 +948,18 @@ TEST(Output, WritesAllThroughSignalsAndPartialWrites) {
   EXPECT_EQ(closeFile(pipe[1]), 0);
   EXPECT_EQ(waitChild(reader), 0);
   ::close(pipe[0]);
-  EXPECT_EQ(writeAll(-1, "abc", 3), EBADF);
   EXPECT_EQ(closeFile(pipe[1]), EBADF);  // a descriptor closed already
+  // What failed: a bad descriptor, a write that takes no byte (a broken
+  // device), a write that fails.
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const std::pair<int, int> faults[] = {{0, EBADF}, {takesNothing, ENOSPC}, {EIO, EIO}};
+  for (const auto& [fault, error] : faults) {
+    SCOPED_TRACE(fault);
+    if (fault != 0) failNext(Call::write, fault);
+    EXPECT_EQ(writeAll(fault != 0 ? null : -1, "abc", 3), error);
+    clearFaults();
+  }
+  ::close(null);
 }
 
 }  // namespace

@@ -16,8 +16,10 @@ enum class Call { open, read, write, flock, fcntl, fallocate };
 // Runs hook (once) just before the next such call of this process.
 void beforeNext(Call call, std::function<void()> hook);
 
-// Makes the next such call of this process fail with error, doing nothing.
+// Makes the next such call of this process fail with error, doing nothing;
+// given takesNothing, the call (a write) takes no byte and returns 0.
 void failNext(Call call, int error);
+inline constexpr int takesNothing = -1;
 
 // Drops every hook and failure not yet used.
 void clearFaults();

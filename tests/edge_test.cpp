@@ -577,13 +577,13 @@ TEST(Lock, LoadsAndAppendsTakeTheirTurnsOnBusyCores) {
   }
 }
 
-// Record locks over the whole file: lockf(3) as another process or the
-// caller itself takes it.
+// Record locks over the whole file, waited for as lockf(3) waits: as
+// another process or the caller itself takes them.
 bool lockRecords(int fd, short type) {
   struct flock whole {};
   whole.l_type = type;
   whole.l_whence = SEEK_SET;
-  return ::fcntl(fd, F_SETLK, &whole) == 0;
+  return ::fcntl(fd, F_SETLKW, &whole) == 0;
 }
 
 // What holds the file when loads and appends come. A process that keeps

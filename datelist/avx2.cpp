@@ -1,83 +1,36 @@
-// The AVX2 kernels: the scan of the common forms and the listing's check
-// of records, compiled for AVX2, BMI1, BMI2 and POPCNT.
-#include "datelist/kernels.hpp"
-
-#if defined(__x86_64__) && !defined(BITWORDS_NO_SIMD)
-
+// The AVX2 kernels: the scan of the common forms and the listing, in one
+// target region for AVX2, BMI1, BMI2 and POPCNT.
 #include <immintrin.h>
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
+#include <cstdint>
 
-// Every function that uses the wide instructions is compiled for them, and
-// runs only where pathAvailable(Path::avx2) says the processor has them.
-#define WIDE_TARGET __attribute__((target("avx2,bmi,bmi2,popcnt")))
-#define WIDE_INLINE __attribute__((target("avx2,bmi,bmi2,popcnt"), always_inline)) inline
+#include "datelist/kernels.hpp"
+#include "datelist/lanes.hpp"
+#include "datelist/listing.hpp"
+
+BITWORDS_TARGET_BEGIN("avx2,bmi,bmi2,popcnt")
 
 namespace bitwords::detail {
 namespace {
 
 static_assert(sizeof(Date) * 8 == 3 * sizeof(__m256i));
 
-// Three vectors of eight records hold their fields in the order day,
-// month, year, day, ...: lane i of vector v holds field (8 v + i) % 3.
-constexpr Field fieldAt(int v, int lane) noexcept {
-  constexpr Field fields[3] = {dayField, monthField, yearField};
-  return fields[(8 * v + lane) % 3];
+// Three vectors of eight records: vector v's lanes are lanes 8 v to 8 v + 7
+// of the records.
+[[gnu::always_inline]] inline __m256i vectorOf(const lanes::Dwords<24>& lanes, int v) noexcept {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.of + std::ptrdiff_t{8} * v));
 }
 
-// A per-field number in each lane of the three vectors' layout, made at
-// compile time from the field layout.
-struct Lanes {
-  alignas(32) std::int32_t of[3][8];
-};
-
-template <typename Of>
-constexpr Lanes byField(Of of) noexcept {
-  Lanes lanes{};
-  for (int v = 0; v < 3; ++v) {
-    for (int lane = 0; lane < 8; ++lane) lanes.of[v][lane] = of(fieldAt(v, lane));
-  }
-  return lanes;
-}
-
-constexpr bool isYear(Field f) noexcept {
-  return f.shift == yearField.shift && f.width == yearField.width;
-}
-
-constexpr Lanes shifts = byField([](Field f) { return static_cast<std::int32_t>(f.shift); });
-constexpr Lanes masks = byField([](Field f) { return static_cast<std::int32_t>(fieldMask(f)); });
-// The listing's check: each field less its offset (1 for the year, so
-// that year 0 fails too) is at most its limit.
-constexpr Lanes fieldOffsets = byField([](Field f) { return isYear(f) ? 1 : 0; });
-constexpr Lanes limits =
-    byField([](Field f) { return static_cast<std::int32_t>(fieldMask(f)) - (isYear(f) ? 1 : 0); });
-
-WIDE_INLINE __m256i vectorOf(const Lanes& lanes, int v) noexcept {
-  return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes.of[v]));
-}
-
-// A byte in every lane, kept in memory, so that the compiler reads it
-// where it is used rather than building it again in a register.
-struct alignas(32) Bytes {
-  std::uint8_t of[32];
-};
-template <std::uint8_t B>
-constexpr Bytes splat = [] {
-  Bytes bytes{};
-  for (auto& b : bytes.of) b = B;
-  return bytes;
-}();
-
-WIDE_INLINE __m256i vectorOf(const Bytes& bytes) noexcept {
+[[gnu::always_inline]] inline __m256i vectorOf(const lanes::Bytes<32>& bytes) noexcept {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes.of));
 }
 
 // Converts eight tokens, each the digit values of one to eight digits in
 // a 64-bit lane, the last digit in the lowest byte, with zeros above, to
 // eight records at out.
-WIDE_INLINE void convertEight(__m256i a, __m256i b, Date* out) noexcept {
+[[gnu::always_inline]] inline void convertEight(__m256i a, __m256i b, Date* out) noexcept {
   // Pairs of digits, then four-digit halves, then whole values.
   const __m256i onesTens = _mm256_set1_epi16(0x0A01);  // bytes 1, 10
   const __m256i onesHundreds = _mm256_set1_epi32(0x00640001);
@@ -95,9 +48,10 @@ WIDE_INLINE void convertEight(__m256i a, __m256i b, Date* out) noexcept {
                             _mm256_setr_epi32(3, 3, 6, 6, 6, 7, 7, 7)};
   auto* to = reinterpret_cast<__m256i*>(out);
   for (int v = 0; v < 3; ++v) {
-    const __m256i fields = _mm256_and_si256(
-        _mm256_srlv_epi32(_mm256_permutevar8x32_epi32(values, picks[v]), vectorOf(shifts, v)),
-        vectorOf(masks, v));
+    const __m256i fields =
+        _mm256_and_si256(_mm256_srlv_epi32(_mm256_permutevar8x32_epi32(values, picks[v]),
+                                           vectorOf(lanes::shifts<24>, v)),
+                         vectorOf(lanes::masks<24>, v));
     _mm256_storeu_si256(to + v, fields);
   }
 }
@@ -109,16 +63,11 @@ struct Window {
   bool plain;  // every byte a digit or white space
 };
 
-WIDE_INLINE Window classify(__m256i lo, __m256i hi) noexcept {
-  // White space by a lookup on the low four bits: a byte is white space
-  // where the table gives the byte itself back (bytes of 0x80 and above
-  // look up zero).
-  const __m256i spaces =
-      _mm256_setr_epi8(' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0, ' ', 0, 0,
-                       0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0);
-  const __m256i zeroDigit = vectorOf(splat<'0'>);
-  const __m256i nine = vectorOf(splat<9>);
-  const auto digitsOf = [&](__m256i x) WIDE_TARGET {
+[[gnu::always_inline]] inline Window classify(__m256i lo, __m256i hi) noexcept {
+  const __m256i spaces = vectorOf(lanes::spaces<32>);
+  const __m256i zeroDigit = vectorOf(lanes::splat<32, '0'>);
+  const __m256i nine = vectorOf(lanes::splat<32, 9>);
+  const auto digitsOf = [&](__m256i x) {
     const __m256i values = _mm256_sub_epi8(x, zeroDigit);
     return _mm256_cmpeq_epi8(_mm256_min_epu8(values, nine), values);
   };
@@ -126,7 +75,7 @@ WIDE_INLINE Window classify(__m256i lo, __m256i hi) noexcept {
   const __m256i dHi = digitsOf(hi);
   const __m256i pLo = _mm256_or_si256(dLo, _mm256_cmpeq_epi8(_mm256_shuffle_epi8(spaces, lo), lo));
   const __m256i pHi = _mm256_or_si256(dHi, _mm256_cmpeq_epi8(_mm256_shuffle_epi8(spaces, hi), hi));
-  const auto bits = [](__m256i x) WIDE_TARGET {
+  const auto bits = [](__m256i x) {
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(x)));
   };
   // Whether every byte is plain, from both halves at once.
@@ -146,14 +95,15 @@ struct Gathered {
   int full;  // a bit per lane, from lo's four to hi's four
 };
 
-WIDE_INLINE Gathered gatherEight(const char* text, const std::uint32_t* ends) noexcept {
+[[gnu::always_inline]] inline Gathered gatherEight(const char* text,
+                                                   const std::uint32_t* ends) noexcept {
   const __m256i offsets = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(ends));
   const auto* base = reinterpret_cast<const long long*>(text - 7);
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i zeroDigit = vectorOf(splat<'0'>);
+  const __m256i zeroDigit = vectorOf(lanes::splat<32, '0'>);
   const __m256i turn = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6,
                                         5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
-  const auto clean = [&](__m256i gathered, __m256i& fullLanes) WIDE_TARGET {
+  const auto clean = [&](__m256i gathered, __m256i& fullLanes) {
     const __m256i x = _mm256_shuffle_epi8(gathered, turn);
     // Below '0': white space, or what came before the text (taken
     // already: white space, digits, signs). The lowest such byte and all
@@ -172,10 +122,6 @@ WIDE_INLINE Gathered gatherEight(const char* text, const std::uint32_t* ends) no
   const int full = _mm256_movemask_pd(_mm256_castsi256_pd(fullLo)) |
                    _mm256_movemask_pd(_mm256_castsi256_pd(fullHi)) << 4;
   return Gathered{lo, hi, full};
-}
-
-bool isDigit(char c) noexcept {
-  return static_cast<unsigned char>(c - '0') < 10;
 }
 
 // Line feeds in [from, to), for a scan that stopped short of its windows.
@@ -200,9 +146,9 @@ struct LongToken {
   for (; full != 0; full &= full - 1) {
     const auto lane = static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(full)));
     const char* const last = at + ends[lane];
-    if (lane < taken && isDigit(last[-8])) {
+    if (lane < taken && isDigit(static_cast<unsigned char>(last[-8]))) {
       const char* start = last - 8;
-      while (start > at && isDigit(start[-1])) --start;
+      while (start > at && isDigit(static_cast<unsigned char>(start[-1]))) --start;
       return LongToken{lane, start};
     }
   }
@@ -215,9 +161,9 @@ struct LongToken {
 // a token of more than eight digits stops it, whose start is then in
 // *longToken. Apart from the window loop, so that each loop keeps its
 // constants in registers.
-[[gnu::noinline]] WIDE_TARGET std::size_t convertTokens(const char* at, const std::uint32_t* ends,
-                                                        std::size_t n, std::size_t real, Date* out,
-                                                        const char** longToken) noexcept {
+[[gnu::noinline]] std::size_t convertTokens(const char* at, const std::uint32_t* ends,
+                                            std::size_t n, std::size_t real, Date* out,
+                                            const char** longToken) noexcept {
   for (std::size_t i = 0; i < n; i += 8) {
     const Gathered g = gatherEight(at, ends + i);
     convertEight(g.lo, g.hi, out + i);
@@ -248,8 +194,9 @@ static_assert(2 * windowsPerRun <= 255);
 // Takes the windows from s.w while they hold only digits and white space,
 // up to runEnd (at most windowsPerRun windows on), noting the ends of their
 // tokens as offsets from `at`.
-WIDE_INLINE void scanWindows(const char* at, const char* runEnd, Scan& s) noexcept {
-  const __m256i lineFeed = vectorOf(splat<'\n'>);
+[[gnu::always_inline]] inline void scanWindows(const char* at, const char* runEnd,
+                                               Scan& s) noexcept {
+  const __m256i lineFeed = vectorOf(lanes::splat<32, '\n'>);
   const __m256i zero = _mm256_setzero_si256();
   // Line feeds, counted in each byte lane, then added up once.
   __m256i feeds = zero;
@@ -285,8 +232,7 @@ WIDE_INLINE void scanWindows(const char* at, const char* runEnd, Scan& s) noexce
   s.lines = _mm256_add_epi64(s.lines, _mm256_sad_epu8(feeds, zero));
 }
 
-WIDE_TARGET WideScan scanAvx2(const char* const at, const char* const end,
-                              Date* const out) noexcept {
+Scanned scanAvx2(const char* const at, const char* const end, Date* const out) noexcept {
   // The ends of the tokens of up to `run` windows (at most 33 each, and a
   // scratch entry), as offsets from `at`, and those left over from the run
   // before (fewer than eight).
@@ -318,80 +264,48 @@ WIDE_TARGET WideScan scanAvx2(const char* const at, const char* const end,
   // line feeds again up to it), or at the end of the last window taken,
   // or at the start of a token that runs on past it.
   if (longToken != nullptr) {
-    return WideScan{longToken, static_cast<std::size_t>(to - out), lineFeeds(at, longToken)};
+    return Scanned{longToken, static_cast<std::size_t>(to - out), lineFeeds(at, longToken)};
   }
   const char* stop = s.w;
-  while (s.carry != 0 && stop > at && isDigit(stop[-1])) --stop;
+  while (s.carry != 0 && stop > at && isDigit(static_cast<unsigned char>(stop[-1]))) --stop;
   alignas(32) std::uint64_t parts[4];
   _mm256_store_si256(reinterpret_cast<__m256i*>(parts), s.lines);
-  return WideScan{stop, static_cast<std::size_t>(to - out),
-                  parts[0] + parts[1] + parts[2] + parts[3]};
+  return Scanned{stop, static_cast<std::size_t>(to - out),
+                 parts[0] + parts[1] + parts[2] + parts[3]};
 }
 
-// The records' fields apart: eight records' days, months and years, each
-// in a vector of its own. Lane i of the result takes the vector that holds
-// field f at lane i (one of the three does), then a permute puts record
-// r's field, at position 3 r + f of the records, in lane r.
-template <int field>
-constexpr int blendFrom(int v) noexcept {
-  int lanes = 0;
-  for (int i = 0; i < 8; ++i) lanes |= (8 * v + i) % 3 == field ? 1 << i : 0;
-  return lanes;
-}
-
-template <int field>
-WIDE_INLINE __m256i fieldOf(__m256i v0, __m256i v1, __m256i v2) noexcept {
-  constexpr int fromV1 = blendFrom<field>(1);
-  constexpr int fromV2 = blendFrom<field>(2);
-  const __m256i picked = _mm256_blend_epi32(_mm256_blend_epi32(v0, v1, fromV1), v2, fromV2);
-  return _mm256_permutevar8x32_epi32(
-      picked,
-      _mm256_setr_epi32(field % 8, (3 + field) % 8, (6 + field) % 8, (9 + field) % 8,
-                        (12 + field) % 8, (15 + field) % 8, (18 + field) % 8, (21 + field) % 8));
-}
-
-WIDE_TARGET std::size_t indexListableAvx2(const Date* d, std::size_t n,
-                                          std::uint32_t* dayMonth) noexcept {
+char* listAvx2(const Date** next, std::size_t n, char* out, const char*) noexcept {
   static_assert(offsetof(Date, day) == 0 && offsetof(Date, month) == 4 &&
                 offsetof(Date, year) == 8);
-  std::size_t k = 0;
-  for (; n - k >= 8; k += 8) {
-    const auto* v = reinterpret_cast<const __m256i*>(d + k);
+  const Date* d = *next;
+  for (; n >= 8; n -= 8, d += 8) {
+    const auto* v = reinterpret_cast<const __m256i*>(d);
     const __m256i v0 = _mm256_loadu_si256(v);
     const __m256i v1 = _mm256_loadu_si256(v + 1);
     const __m256i v2 = _mm256_loadu_si256(v + 2);
-    // Each field less its offset (1 for the year, so that year 0 fails
-    // too) is at most its limit, compared as unsigned, in the records'
-    // own layout.
+    // Each field less its offset at most its limit, as unsigned numbers, in
+    // the records' own layout.
     __m256i ok = _mm256_set1_epi32(-1);
     for (int i = 0; i < 3; ++i) {
-      const __m256i x = _mm256_sub_epi32(i == 0 ? v0 : i == 1 ? v1 : v2, vectorOf(fieldOffsets, i));
-      ok = _mm256_and_si256(ok, _mm256_cmpeq_epi32(_mm256_min_epu32(x, vectorOf(limits, i)), x));
+      const __m256i x = _mm256_sub_epi32(i == 0   ? v0
+                                         : i == 1 ? v1
+                                                  : v2,
+                                         vectorOf(lanes::offsets<24>, i));
+      ok = _mm256_and_si256(
+          ok, _mm256_cmpeq_epi32(_mm256_min_epu32(x, vectorOf(lanes::limits<24>, i)), x));
     }
     if (_mm256_movemask_epi8(ok) != -1) break;
-    const __m256i day = fieldOf<0>(v0, v1, v2);
-    const __m256i month = fieldOf<1>(v0, v1, v2);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dayMonth + k),
-                        _mm256_add_epi32(_mm256_slli_epi32(day, monthField.width), month));
+    for (const Date* r = d; r != d + 8; ++r) {
+      out = placeFields(
+          out,
+          dayMonthIndex(static_cast<std::uint32_t>(r->day), static_cast<std::uint32_t>(r->month)),
+          static_cast<std::uint32_t>(r->year));
+    }
   }
-  return k;
+  *next = d;
+  return out;
 }
 
 }  // namespace bitwords::detail
 
-#else
-
-namespace bitwords::detail {
-
-// Never called: the AVX2 path is not available in this build.
-WideScan scanAvx2(const char* at, const char*, Date*) noexcept {
-  return WideScan{at, 0, 0};
-}
-
-std::size_t indexListableAvx2(const Date*, std::size_t, std::uint32_t*) noexcept {
-  return 0;
-}
-
-}  // namespace bitwords::detail
-
-#endif
+BITWORDS_TARGET_END

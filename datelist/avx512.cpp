@@ -11,16 +11,6 @@
 // up the text of each day and month, and of each year, in tables of
 // 8-byte words padded with zeros (gathers), and packs the texts' bytes,
 // the non-zero ones, together (vpcompressb).
-#include "datelist/kernels.hpp"
-
-#if defined(__x86_64__) && !defined(BITWORDS_NO_SIMD) && !defined(BITWORDS_NO_AVX512)
-
-// GCC 12 takes the intrinsics' own _mm512_undefined_*() for a read of an
-// uninitialised value.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
 #include <immintrin.h>
 
 #include <algorithm>
@@ -29,84 +19,50 @@
 #include <cstdint>
 #include <type_traits>
 
-#define TARGET_512                                                        \
-  __attribute__((                                                         \
-      target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2," \
-             "popcnt")))
-#define INLINE_512                                                                   \
-  __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2," \
-                        "popcnt"),                                                   \
-                 always_inline)) inline
+#include "datelist/kernels.hpp"
+#include "datelist/lanes.hpp"
+#include "datelist/listing.hpp"
+
+// GCC 12 takes the intrinsics' own _mm512_undefined_*() for a read of an
+// uninitialised value.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+BITWORDS_TARGET_BEGIN("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt")
 
 namespace bitwords::detail {
 namespace {
 
 // ---- Constants, made at compile time
 
-struct alignas(64) Bytes {
-  std::int8_t of[64];
-};
+using lanes::bytesBy;
+using lanes::dwordsBy;
 
-template <typename Of>
-constexpr Bytes bytesBy(Of of) noexcept {
-  Bytes bytes{};
-  for (int i = 0; i < 64; ++i) bytes.of[i] = static_cast<std::int8_t>(of(i));
-  return bytes;
-}
-
-// A byte in every lane, kept in memory, so that the compiler reads it where
-// it is used rather than building it again in a register.
-template <int B>
-constexpr Bytes splat = bytesBy([](int) { return B; });
 // The byte numbers of a window.
-constexpr Bytes byteNumbers = bytesBy([](int i) { return i; });
+constexpr auto byteNumbers = bytesBy<64>([](std::size_t i) { return i; });
 // For the eight 8-byte lanes of a token gather: the lane's token, and the
 // byte's place from the token's last byte (-7 to 0).
-constexpr Bytes laneToken = bytesBy([](int i) { return i / 8; });
-constexpr Bytes fromLast = bytesBy([](int i) { return i % 8 - 7; });
+constexpr auto laneToken = bytesBy<64>([](std::size_t i) { return i / 8; });
+constexpr auto fromLast = bytesBy<64>([](std::size_t i) { return static_cast<int>(i % 8) - 7; });
 // The low words of the two dwords of each 64-bit lane, side by side in its
 // first dword.
-constexpr Bytes fourWords = bytesBy([](int i) {
-  constexpr int from[8] = {0, 1, 4, 5, 0, 0, 0, 0};
+constexpr auto fourWords = bytesBy<64>([](std::size_t i) {
+  constexpr std::size_t from[8] = {0, 1, 4, 5, 0, 0, 0, 0};
   return i / 8 * 8 + from[i % 8];
 });
-// White space by a lookup on the low four bits: a byte is white space
-// where the table gives the byte itself back (bytes of 0x80 and above look
-// up zero).
-constexpr Bytes spaces = bytesBy([](int i) {
-  constexpr char row[16] = {' ', 0, 0, 0, 0, 0, 0, 0, 0, '\t', '\n', '\v', '\f', '\r', 0, 0};
-  return row[i % 16];
-});
-
-INLINE_512 __m512i vectorOf(const Bytes& bytes) noexcept {
+[[gnu::always_inline]] inline __m512i vectorOf(const lanes::Bytes<64>& bytes) noexcept {
   return _mm512_load_si512(bytes.of);
 }
 
-// A record's fields in three vectors of dwords (48: sixteen records), and
-// the first two of them (24: eight records): lane i of the whole holds
-// field i % 3 of record i / 3.
-struct alignas(64) Lanes {
-  std::int32_t of[48];
-};
-
-constexpr Field fieldAt(int i) noexcept {
-  constexpr Field fields[3] = {dayField, monthField, yearField};
-  return fields[i % 3];
+// Sixteen records in three vectors of dwords, and eight in the first two
+// of them.
+[[gnu::always_inline]] inline __m512i vectorOf(const lanes::Dwords<48>& lanes, int part) noexcept {
+  return _mm512_load_si512(lanes.of + std::ptrdiff_t{16} * part);
 }
 
-template <typename Of>
-constexpr Lanes lanesBy(Of of) noexcept {
-  Lanes lanes{};
-  for (int i = 0; i < 48; ++i) lanes.of[i] = of(i);
-  return lanes;
-}
-
-// Placing eight values as records: the value each lane takes, the shift
-// and the mask of its field.
-constexpr Lanes recordOf = lanesBy([](int i) { return 2 * (i / 3); });
-constexpr Lanes shifts = lanesBy([](int i) { return static_cast<std::int32_t>(fieldAt(i).shift); });
-constexpr Lanes masks =
-    lanesBy([](int i) { return static_cast<std::int32_t>(fieldMask(fieldAt(i))); });
+// Placing eight values as records: the value each lane takes.
+constexpr auto recordOf = dwordsBy<48>([](std::size_t i) { return 2 * (i / 3); });
 // Gathering one field of sixteen records from the three vectors, in the
 // order 0 4 1 5 2 6 3 7, 8 12 9 13 ... (so that the text words of each half
 // unpack as 0 1 2 3 and 4 5 6 7): its place among the first two (0 to 31),
@@ -115,11 +71,13 @@ constexpr int listOrder(int i) noexcept {
   return i / 8 * 8 + i % 2 * 4 + i % 8 / 2;
 }
 template <int field>
-constexpr Lanes fieldInFirstTwo = lanesBy([](int i) {
-  return (3 * listOrder(i % 16) + field) % 32;
+constexpr auto fieldInFirstTwo = dwordsBy<48>([](std::size_t i) {
+  return (3 * listOrder(static_cast<int>(i % 16)) + field) % 32;
 });
 template <int field>
-constexpr Lanes fieldInLast = lanesBy([](int i) { return (3 * listOrder(i % 16) + field) % 16; });
+constexpr auto fieldInLast = dwordsBy<48>([](std::size_t i) {
+  return (3 * listOrder(static_cast<int>(i % 16)) + field) % 16;
+});
 template <int field>
 constexpr __mmask16 fieldIsInLast = [] {
   unsigned mask = 0;
@@ -127,16 +85,12 @@ constexpr __mmask16 fieldIsInLast = [] {
   return static_cast<__mmask16>(mask);
 }();
 
-INLINE_512 __m512i vectorOf(const Lanes& lanes, int part) noexcept {
-  return _mm512_load_si512(lanes.of + std::ptrdiff_t{16} * part);
-}
-
 // ---- The scan
 
 // The values of eight tokens, each the digit values of one to eight digits
 // in the top bytes of a 64-bit lane, with zeros below: in the lane's low
 // dword.
-INLINE_512 __m512i valuesOf(__m512i digits) noexcept {
+[[gnu::always_inline]] inline __m512i valuesOf(__m512i digits) noexcept {
   // Pairs (10 d0 + d1), then fours (100 p0 + p1): the first four digits in
   // the lane's low dword, the last four in its high one; their low words
   // side by side, then the whole (10000 f0 + f1).
@@ -149,12 +103,12 @@ INLINE_512 __m512i valuesOf(__m512i digits) noexcept {
 // The records of eight values (each in the low dword of a 64-bit lane), at
 // out: each lane takes its record's value, then shifts and masks its field
 // out.
-INLINE_512 void storeRecords(__m512i values, Date* out) noexcept {
-  const auto part = [&](int i) TARGET_512 {
+[[gnu::always_inline]] inline void storeRecords(__m512i values, Date* out) noexcept {
+  const auto part = [&](int i) {
     return _mm512_and_si512(
         _mm512_srlv_epi32(_mm512_permutexvar_epi32(vectorOf(recordOf, i), values),
-                          vectorOf(shifts, i)),
-        vectorOf(masks, i));
+                          vectorOf(lanes::shifts<48>, i)),
+        vectorOf(lanes::masks<48>, i));
   };
   static_assert(sizeof(Date) * 8 == 64 + 32);
   _mm512_storeu_si512(out, part(0));
@@ -164,15 +118,14 @@ INLINE_512 void storeRecords(__m512i values, Date* out) noexcept {
 
 }  // namespace
 
-TARGET_512 WideScan scanAvx512(const char* const at, const char* const end,
-                               Date* const out) noexcept {
-  if (end - at < 64) return WideScan{at, 0, 0};
+Scanned scanAvx512(const char* const at, const char* const end, Date* const out) noexcept {
+  if (end - at < 64) return Scanned{at, 0, 0};
   // The constants, in registers for the whole loop: opaque to the compiler,
   // which would otherwise build them again in every turn.
-  __m512i zeroDigit = vectorOf(splat<'0'>);
-  __m512i ten = vectorOf(splat<10>);
-  __m512i lineFeed = vectorOf(splat<'\n'>);
-  __m512i spaceTable = vectorOf(spaces);
+  __m512i zeroDigit = vectorOf(lanes::splat<64, '0'>);
+  __m512i ten = vectorOf(lanes::splat<64, 10>);
+  __m512i lineFeed = vectorOf(lanes::splat<64, '\n'>);
+  __m512i spaceTable = vectorOf(lanes::spaces<64>);
   __m512i numbers = vectorOf(byteNumbers);
   __m512i tokenOfLane = vectorOf(laneToken);
   __m512i fromLastByte = vectorOf(fromLast);
@@ -230,14 +183,12 @@ TARGET_512 WideScan scanAvx512(const char* const at, const char* const end,
     lines += static_cast<std::uint64_t>(std::popcount(_bzhi_u64(feeds, taken)));
     w += taken;
   }
-  return WideScan{w, static_cast<std::size_t>(to - out), lines};
+  return Scanned{w, static_cast<std::size_t>(to - out), lines};
 }
 
 // ---- The listing
 
-TARGET_512 char* listAvx512(const Date** next, std::size_t n, char* out, const char* stop,
-                            const std::uint64_t* dayMonthTexts,
-                            const std::uint64_t* yearTexts) noexcept {
+char* listAvx512(const Date** next, std::size_t n, char* out, const char* stop) noexcept {
   static_assert(sizeof(Date) * 16 == std::size_t{3} * 64);
   // Sixteen records' text takes at most 16 * 11 bytes, written as four
   // stretches of 64 bytes, the last starting at most 3 * 44 bytes in: the
@@ -251,7 +202,7 @@ TARGET_512 char* listAvx512(const Date** next, std::size_t n, char* out, const c
     const auto* records = reinterpret_cast<const char*>(d);
     const __m512i part[3] = {_mm512_loadu_si512(records), _mm512_loadu_si512(records + 64),
                              _mm512_loadu_si512(records + 128)};
-    const auto field = [&](auto which) TARGET_512 {
+    const auto field = [&](auto which) {
       constexpr int f = decltype(which)::value;
       const __m512i firstTwo =
           _mm512_permutex2var_epi32(part[0], vectorOf(fieldInFirstTwo<f>, 0), part[1]);
@@ -261,11 +212,16 @@ TARGET_512 char* listAvx512(const Date** next, std::size_t n, char* out, const c
     const __m512i day = field(std::integral_constant<int, 0>{});
     const __m512i month = field(std::integral_constant<int, 1>{});
     const __m512i year = field(std::integral_constant<int, 2>{});
-    // Fields in range, and year not 0, as unsigned numbers.
-    __mmask16 listable = _mm512_cmple_epu32_mask(day, _mm512_set1_epi32(maxDay));
-    listable = _mm512_mask_cmple_epu32_mask(listable, month, _mm512_set1_epi32(maxMonth));
-    listable = _mm512_mask_cmple_epu32_mask(listable, _mm512_sub_epi32(year, _mm512_set1_epi32(1)),
-                                            _mm512_set1_epi32(maxYear - 1));
+    // Each field less its offset at most its limit, as unsigned numbers.
+    const auto within = [](__mmask16 so_far, __m512i x, Field f) {
+      const Listable l = listableField(f);
+      const __m512i less =
+          l.offset == 0 ? x : _mm512_sub_epi32(x, _mm512_set1_epi32(static_cast<int>(l.offset)));
+      return _mm512_mask_cmple_epu32_mask(so_far, less,
+                                          _mm512_set1_epi32(static_cast<int>(l.limit)));
+    };
+    const __mmask16 listable =
+        within(within(within(0xFFFF, day, dayField), month, monthField), year, yearField);
     if (_kortestc_mask16_u8(listable, listable) == 0) break;
     const __m512i dayMonth = _mm512_add_epi32(_mm512_slli_epi32(day, monthField.width), month);
     // (Unoptimised, GCC 12's gathers are macros that convert their mask
@@ -273,12 +229,12 @@ TARGET_512 char* listAvx512(const Date** next, std::size_t n, char* out, const c
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wsign-conversion"
     const __m512i dmLow =
-        _mm512_i32gather_epi64(_mm512_castsi512_si256(dayMonth), dayMonthTexts, 8);
+        _mm512_i32gather_epi64(_mm512_castsi512_si256(dayMonth), dayMonthTexts.text, 8);
     const __m512i dmHigh =
-        _mm512_i32gather_epi64(_mm512_extracti64x4_epi64(dayMonth, 1), dayMonthTexts, 8);
-    const __m512i yearLow = _mm512_i32gather_epi64(_mm512_castsi512_si256(year), yearTexts, 8);
+        _mm512_i32gather_epi64(_mm512_extracti64x4_epi64(dayMonth, 1), dayMonthTexts.text, 8);
+    const __m512i yearLow = _mm512_i32gather_epi64(_mm512_castsi512_si256(year), yearTexts.text, 8);
     const __m512i yearHigh =
-        _mm512_i32gather_epi64(_mm512_extracti64x4_epi64(year, 1), yearTexts, 8);
+        _mm512_i32gather_epi64(_mm512_extracti64x4_epi64(year, 1), yearTexts.text, 8);
 #pragma GCC diagnostic pop
     // Four records' texts a vector, each as its day and month's word and
     // its year's, packed together.
@@ -297,20 +253,4 @@ TARGET_512 char* listAvx512(const Date** next, std::size_t n, char* out, const c
 
 }  // namespace bitwords::detail
 
-#else
-
-namespace bitwords::detail {
-
-// Never called: the AVX-512 path is not available in this build.
-WideScan scanAvx512(const char* at, const char*, Date*) noexcept {
-  return WideScan{at, 0, 0};
-}
-
-char* listAvx512(const Date**, std::size_t, char* out, const char*, const std::uint64_t*,
-                 const std::uint64_t*) noexcept {
-  return out;
-}
-
-}  // namespace bitwords::detail
-
-#endif
+BITWORDS_TARGET_END

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "datelist/dateparse.hpp"
@@ -14,16 +13,11 @@ namespace {
 
 using detail::DateParser;
 
-// A parser with the memory budget of a text of `bytes` bytes (or of one of
-// unknown size), its block sized once for such a text where its size is
-// known.
-DateParser parserFor(std::uint64_t bytes, bool sized) noexcept {
+// Parsing a text of `bytes` bytes, started within the memory the process
+// has left for it.
+DateParser parserFor(std::uint64_t bytes) noexcept {
   DateParser parser{};
-  parser.budget = detail::memoryBudget(sized ? detail::recordBytesFor(bytes) : SIZE_MAX);
-  if (sized) {
-    detail::expectBytes(parser, bytes);
-    detail::preferHugePages(parser.dates);
-  }
+  detail::startDates(parser, bytes, detail::memoryBudget(detail::memoryWanted(bytes)));
   return parser;
 }
 
@@ -48,7 +42,7 @@ const std::error_category& appendCategory() noexcept {
 }
 
 LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept {
-  DateParser parser = parserFor(size, true);
+  DateParser parser = parserFor(size);
   detail::feedDates(parser, text, size);
   return detail::finishDates(parser, dates);
 }
@@ -61,25 +55,16 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
                       error);
     return detail::finishDates(parser, dates);
   }
-  DateParser parser = parserFor(file.size, file.sized);
-  // The file's blocks are parsed where they are read, with no copy, in a
-  // block on the heap rather than the stack; a small file in a block of
-  // its own size.
-  const std::size_t size = file.sized && file.size < detail::blockSize
-                               ? static_cast<std::size_t>(file.size)
-                               : detail::blockSize;
-  char* const buffer =
-      static_cast<char*>(std::malloc(detail::blockLookBehind + size + detail::blockPadding));
-  if (buffer == nullptr) detail::stopDates(parser, LoadStatus::outOfMemory, ENOMEM);
-  char* const block = buffer != nullptr ? buffer + detail::blockLookBehind : nullptr;
-  for (std::size_t n = 0; block != nullptr;) {
-    if (const int error = detail::readMore(file, block, size, n)) {
+  // The file's bytes are parsed where they are read, with no copy.
+  DateParser parser = parserFor(file.size);
+  for (std::size_t n = 0; parser.failure.status == LoadStatus::ok;) {
+    const detail::ReadRoom room = detail::readRoom(parser);
+    if (const int error = detail::readMore(file, room.at, room.size, n)) {
       detail::stopDates(parser, LoadStatus::readError, error);
+    } else if (n == 0 || !detail::feedRead(parser, n)) {
       break;
     }
-    if (n == 0 || !detail::feedBlock(parser, block, n)) break;
   }
-  std::free(buffer);
   detail::closeReading(file);
   return detail::finishDates(parser, dates);
 }

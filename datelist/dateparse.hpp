@@ -1,24 +1,24 @@
-// The date file's parser, from bytes in memory to Date records: internal to
-// the library, for its loader, its tests and its fuzz targets. Users of the
+// The date file's parser, from bytes to Date records: internal to the
+// library, for its loader, its tests and its fuzz targets. Users of the
 // date file include datelist/datefile.hpp, whose loadDates() and
 // parseDates() are built on this.
 //
-// Text may arrive in pieces: a token may run across any number of pieces,
-// and memory stays bounded whatever its length. Start with a
-// value-initialised DateParser, give it its memory budget (the most bytes
-// its block of records may take; unlimited if not given), feed the pieces
-// in order while the feeding function returns true, then call finishDates
-// once; it hands over the terminated array and the outcome. A parser that
-// is not finished holds its block: finish it, even after a failure
-// elsewhere, to release or take it. It takes the path that activePath()
-// names. Pure: it asks nothing of the operating system but heap memory.
+// It owns its memory, within the one budget it is given: the read block
+// that the text goes through, and the block of records. Start a
+// value-initialised DateParser with startDates, feed the text in order, in
+// pieces of any size (a token may run across any number of them, and
+// memory stays bounded whatever its length) while the feeding function
+// returns true, then call finishDates once, also after a failure
+// elsewhere: it hands over the terminated array and the outcome, and
+// releases the rest. It takes the path that activePath() names. Pure: it
+// asks nothing of the operating system but heap memory and a hint for huge
+// pages.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "datelist/datecodec.hpp"
-#include "datelist/kernels.hpp"
 #include "datelist/loadresult.hpp"
 
 namespace bitwords::detail {
@@ -41,35 +41,42 @@ struct DateParser {
   Date* dates = nullptr;
   std::size_t count = 0;
   std::size_t capacity = 0;
-  std::size_t budget = SIZE_MAX;  // the most bytes the block may take
-  std::uint64_t line = 0;         // lines completed before the current position
-  LoadResult failure = {};        // status is not ok once parsing has stopped
+  std::size_t budget = 0;   // the most bytes the block of records may take
+  char* buffer = nullptr;   // the read block, with room before and after its text
+  std::size_t room = 0;     // the bytes of text it takes
+  std::uint64_t line = 0;   // lines completed before the current position
+  LoadResult failure = {};  // status is not ok once parsing has stopped
   Token token = {};
 };
 
-// The size of the blocks the loader reads, and the room that must follow
-// and precede the bytes of a block given to feedBlock().
-inline constexpr std::size_t blockSize = std::size_t{128} << 10;
-inline constexpr std::size_t blockPadding = 8;
-inline constexpr std::size_t blockLookBehind = wideLookBehind;
+// The size of a text that is not known beforehand (a FIFO's).
+inline constexpr std::uint64_t unknownSize = UINT64_MAX;
 
-// Parses the size bytes at block, in place: the blockPadding bytes after
-// them and the blockLookBehind bytes before must be writable, and are
-// overwritten. Returns whether parsing goes on.
-bool feedBlock(DateParser& parser, char* block, std::size_t size) noexcept;
+// The most memory that parsing a text of `bytes` bytes (or unknownSize)
+// takes: its read block and its records.
+[[nodiscard]] std::size_t memoryWanted(std::uint64_t bytes) noexcept;
 
-// Parses a piece of caller memory, through a copy. Returns whether parsing
-// goes on.
+// Starts parsing a text of `bytes` bytes (or unknownSize) within `budget`
+// bytes of memory: takes the read block, then a block of records sized
+// once for such a text where its size is known and the budget allows (else
+// the block grows as parsing goes). False, with parsing stopped
+// (outOfMemory), where not even the read block can be had.
+bool startDates(DateParser& parser, std::uint64_t bytes, std::size_t budget) noexcept;
+
+// Where the next bytes of the text are to be read: `size` bytes at `at`.
+struct ReadRoom {
+  char* at;
+  std::size_t size;
+};
+[[nodiscard]] ReadRoom readRoom(const DateParser& parser) noexcept;
+
+// Parses the `size` bytes just read into the read room. Returns whether
+// parsing goes on.
+bool feedRead(DateParser& parser, std::size_t size) noexcept;
+
+// Parses a piece of caller memory, through the read block. Returns whether
+// parsing goes on.
 bool feedDates(DateParser& parser, const char* text, std::size_t size) noexcept;
-
-// The most bytes the records of a text of `bytes` bytes may take (each
-// value takes at least a digit and a separator), with the scans' scratch.
-std::size_t recordBytesFor(std::uint64_t bytes) noexcept;
-
-// Sizes the block of a parser not yet fed once for a text of `bytes`
-// bytes, within its budget, so that it never grows; where that cannot be
-// had, parsing grows it as it goes.
-void expectBytes(DateParser& parser, std::uint64_t bytes) noexcept;
 
 // Stops parsing with a failure found outside the text (a read error, say):
 // status and the errno to report. Returns false.

@@ -21,8 +21,9 @@ namespace bitwords::detail {
 // A file open for reading, under its shared lock.
 struct ReadingFile {
   int fd = -1;
-  bool sized = false;      // a regular file, read up to its size when its lock was taken
-  std::uint64_t size = 0;  // the size when its lock was taken, where sized
+  // A regular file's size when its lock was taken, which it is read up to;
+  // UINT64_MAX for a file read to its end (a FIFO).
+  std::uint64_t size = UINT64_MAX;
   std::uint64_t read = 0;  // bytes read so far
 };
 
@@ -34,7 +35,7 @@ struct ReadingFile {
 [[nodiscard]] int openToRead(ReadingFile& file, const char* path, int waitSeconds) noexcept;
 
 // Reads the file's next bytes, at most room of them, into `into`; count
-// receives how many, 0 at the end. A sized file ends at the size it had
+// receives how many, 0 at the end. A regular file ends at the size it had
 // when its lock was taken: appenders that take the lock cannot have added
 // to it, and what a writer that takes none adds meanwhile need not be seen.
 [[nodiscard]] int readMore(ReadingFile& file, char* into, std::size_t room,
@@ -44,29 +45,9 @@ struct ReadingFile {
 void closeReading(ReadingFile& file) noexcept;
 
 // Appends the line (ending in a line feed; at most 32 bytes, or EINVAL) to
-// the file at path, in one write: to a regular file under its exclusive
-// lock taken in turn, to a FIFO or device without. Returns 0 or the errno
-// of what failed:
-//
-// - EWOULDBLOCK, with nothing written, where the turn at the lock did not
-//   come within waitSeconds in all, or a FIFO stayed full that long.
-// - A file that is not there is made holding the line, and only where the
-//   line is taken: a refused append leaves no file where there was none
-//   (but on a file system without unnamed files, O_TMPFILE).
-// - A file whose last line is unfinished gets a line feed first, so that
-//   its last line is not fused with the new one; so does a file whose last
-//   byte cannot be read (write-only to the caller).
-// - A failed append leaves a regular file as it was: its room is reserved
-//   first, so that a full disk or quota refuses it (ENOSPC, EDQUOT) before
-//   anything is written; one that would pass the file-size limit is refused
-//   with EFBIG; where the file system cannot reserve room, a write cut short
-//   is cut back off (its own bytes, while they are the file's last), and
-//   where the file cannot be cut back either (append-only), a line that may
-//   not fit in the free space is refused with ENOSPC before it is written.
-// - A FIFO that no process reads is refused with ENXIO; one whose reader
-//   leaves gives EPIPE, and no SIGPIPE. A line goes to a FIFO whole or not
-//   at all.
-// - The open waits for a lease on the file to be broken, as any open does.
+// the file at path in one write, by appendDate's rules (datefile.hpp),
+// waiting at most waitSeconds in all for the file's lock or for room in a
+// FIFO: 0, or the errno of what failed.
 [[nodiscard]] int appendLine(const char* path, const char* line, std::size_t size,
                              int waitSeconds) noexcept;
 

@@ -31,12 +31,11 @@ constexpr std::size_t maxLine = 32;
 // Opens the file for appending; ENOENT where it is not there, unless it is
 // to be created. Readable where permitted, so that its last byte can be
 // read through this descriptor; write-only where it may not be read, and
-// for a FIFO, whose write-only
-// open without waiting fails (ENXIO) where no process reads it, rather than
-// taking a line that no one will read. Other opens wait, as any open does,
-// for a lease on the file (F_SETLEASE) to be broken. Returns the
-// descriptor, with readable set, or -1 with errno set.
-int openForAppend(const char* path, bool& readable, bool create) noexcept {
+// for a FIFO, whose write-only open without waiting fails (ENXIO) where no
+// process reads it, rather than taking a line that no one will read. Other
+// opens wait, as any open does, for a lease on the file (F_SETLEASE) to be
+// broken. Returns the descriptor, or -1 with errno set.
+int openForAppend(const char* path, bool create) noexcept {
   const int flags = O_APPEND | O_CLOEXEC | O_NOCTTY | (create ? O_CREAT : 0);
   // Opens as `open` does, again where a signal ends its wait for a lease.
   const auto open = [](const char* name, int how) {
@@ -47,17 +46,13 @@ int openForAppend(const char* path, bool& readable, bool create) noexcept {
   };
   struct stat named {};
   const bool fifo = ::stat(path, &named) == 0 && S_ISFIFO(named.st_mode);
-  readable = false;
   if (!fifo) {
     const int fd = open(path, O_RDWR | flags);
     if (fd >= 0) {
       // (fstat cannot fail on a descriptor just opened.)
       struct stat opened {};
       static_cast<void>(::fstat(fd, &opened));
-      if (!S_ISFIFO(opened.st_mode)) {
-        readable = true;
-        return fd;
-      }
+      if (!S_ISFIFO(opened.st_mode)) return fd;
       ::close(fd);  // a FIFO put in its place meanwhile
     }
   }
@@ -70,9 +65,9 @@ int openForAppend(const char* path, bool& readable, bool create) noexcept {
 }
 
 // Whether the last of the `size` bytes of the regular file open on fd is a
-// line feed; a file that cannot be read counts as not ending in one.
-bool endsWithLineFeed(int fd, bool readable, off_t size) noexcept {
-  if (!readable) return false;
+// line feed; a file that cannot be read through it (open write-only)
+// counts as not ending in one.
+bool endsWithLineFeed(int fd, off_t size) noexcept {
   // A read that fails leaves `last` as it is, not a line feed.
   char last = 0;
   static_cast<void>(::pread(fd, &last, 1, size - 1));
@@ -201,7 +196,7 @@ int writeToStream(int fd, const char* line, std::size_t size, Wait wait) noexcep
 // Appends the line to the file open on fd: to a regular file under its
 // exclusive lock; to a FIFO or device, which takes a short line whole in
 // one write, without.
-int appendUnderLock(int fd, bool readable, const char* text, std::size_t size, Wait wait) noexcept {
+int appendUnderLock(int fd, const char* text, std::size_t size, Wait wait) noexcept {
   // fstat cannot fail on a descriptor just opened; if it did, the file
   // would be taken as a stream: no lock, no line feed first, no cutting
   // back.
@@ -215,7 +210,7 @@ int appendUnderLock(int fd, bool readable, const char* text, std::size_t size, W
   // A line feed first where the last line may be unfinished (harmless white
   // space where it was not).
   char line[1 + maxLine];
-  const bool separate = info.st_size > 0 && !endsWithLineFeed(fd, readable, info.st_size);
+  const bool separate = info.st_size > 0 && !endsWithLineFeed(fd, info.st_size);
   line[0] = '\n';
   std::copy(text, text + size, line + 1);
   const char* const from = separate ? line : line + 1;
@@ -267,8 +262,7 @@ int createWithLine(const char* path, const char* line, std::size_t size) noexcep
 int appendLine(const char* path, const char* line, std::size_t size, int waitSeconds) noexcept {
   if (size > maxLine) return EINVAL;
   for (bool create = false;;) {
-    bool readable = false;
-    const int fd = openForAppend(path, readable, create);
+    const int fd = openForAppend(path, create);
     if (fd < 0 && errno == ENOENT && !create) {
       const int made = createWithLine(path, line, size);
       // Made by another appender meanwhile: the line goes after its lines.
@@ -278,7 +272,7 @@ int appendLine(const char* path, const char* line, std::size_t size, int waitSec
       continue;
     }
     if (fd < 0) return errno;
-    const int error = appendUnderLock(fd, readable, line, size, Wait{waitSeconds});
+    const int error = appendUnderLock(fd, line, size, Wait{waitSeconds});
     // Closing releases the lock; where it fails the line may be lost.
     const int closed = closeFile(fd);
     return error != 0 ? error : closed;
@@ -306,15 +300,13 @@ int openToRead(ReadingFile& file, const char* path, int waitSeconds) noexcept {
     return error;
   }
   static_cast<void>(::fstat(file.fd, &info));
-  file.sized = true;
   file.size = static_cast<std::uint64_t>(info.st_size);
   return 0;
 }
 
 int readMore(ReadingFile& file, char* into, std::size_t room, std::size_t& count) noexcept {
   count = 0;
-  if (file.sized)
-    room = static_cast<std::size_t>(std::min<std::uint64_t>(room, file.size - file.read));
+  room = static_cast<std::size_t>(std::min<std::uint64_t>(room, file.size - file.read));
   if (room == 0) return 0;
   for (;;) {
     const ssize_t n = ::read(file.fd, into, room);

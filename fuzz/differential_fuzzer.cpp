@@ -65,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!pathAvailable(path)) continue;
     const Path previous = usePath(path);
     DateParser parser{};
+    startDates(parser, text.size(), SIZE_MAX);
     feedDates(parser, text.data(), text.size());
     Date* dates = nullptr;
     const LoadResult r = finishDates(parser, &dates);

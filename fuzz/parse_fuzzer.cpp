@@ -86,6 +86,7 @@ void checkSame(const LoadResult& a, const LoadResult& b, const Date* aDates, con
 LoadResult parseOn(Path path, std::string_view text, std::size_t cut, Date** dates) {
   const Path previous = usePath(path);
   DateParser parser{};
+  startDates(parser, text.size(), SIZE_MAX);
   feedDates(parser, text.data(), cut);
   feedDates(parser, text.data() + cut, text.size() - cut);
   usePath(previous);

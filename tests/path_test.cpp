@@ -38,12 +38,12 @@ TEST(Path, EachIsChosenExactlyWhereTheProcessorHasWhatItUses) {
   const std::set<std::string> flags = cpuFlags();
   if (flags.empty()) GTEST_SKIP() << "no flags in /proc/cpuinfo";
   const auto hasAll = [&](std::initializer_list<const char*> names) {
-    bool all = BITWORDS_SIMD_BUILT;
+    bool all = avx2Built;
     for (const char* name : names) all = all && flags.count(name) != 0;
     return all;
   };
   const bool avx2 = hasAll({"avx2", "bmi1", "bmi2", "popcnt"});
-  const bool avx512 = avx2 && BITWORDS_AVX512_BUILT &&
+  const bool avx512 = avx2 && avx512Built &&
                       hasAll({"avx512f", "avx512bw", "avx512vl", "avx512vbmi", "avx512_vbmi2"});
 #else
   const bool avx2 = false;

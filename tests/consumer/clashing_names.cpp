@@ -1,6 +1,6 @@
 // A program with global names of its own that the library uses too (Date,
 // LoadResult, closeFile, writeAll, readSome, loadDates, appendDate,
-// packDate, formatDate, scanWide, feedBlock): it must build against the
+// packDate, formatDate, scanWide, feedRead): it must build against the
 // library and round-trip a date file through bitwords::, the C-style way
 // and the C++ way, and say what went wrong in words.
 //
@@ -49,7 +49,7 @@ int formatDate(char* out) {
 int scanWide() {
   return 2;
 }
-int feedBlock() {
+int feedRead() {
   return 3;
 }
 
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const Date mine{"mine"};
   const LoadResult own{readSome(loadDates(argv[1]) + appendDate(mine) + formatDate(argv[1]) +
-                                scanWide() + feedBlock())};
+                                scanWide() + feedRead())};
   for (const bitwords::Date d : {bitwords::Date{25, 12, 2018}, bitwords::Date{1, 1, 2000}}) {
     if (bitwords::appendDate(d, argv[1]) != 0) return 1;
   }

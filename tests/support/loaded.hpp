@@ -65,7 +65,7 @@ inline Loaded parseInPieces(std::string_view text, const std::vector<std::size_t
   using namespace bitwords::detail;
   const OnPath on(path);
   DateParser parser{};
-  parser.budget = budget;
+  startDates(parser, text.size(), budget);
   std::size_t at = 0;
   for (std::size_t cut : cuts) {
     if (!feedDates(parser, text.data() + at, cut - at)) break;

@@ -1,0 +1,160 @@
+// The portable kernels: the scan, eight bytes at a time in a 64-bit word
+// (swar.hpp), and the listing, a record at a time, from the tables.
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "datelist/kernels.hpp"
+#include "datelist/listing.hpp"
+#include "datelist/swar.hpp"
+
+namespace bitwords::detail {
+namespace {
+
+// The classes of bytes that the scan tells apart: white space, and among
+// it the line feed.
+constexpr unsigned char space = 1;
+constexpr unsigned char lineFeed = 2;
+struct ByteClasses {
+  unsigned char of[256];
+};
+constexpr ByteClasses byteClasses = [] {
+  ByteClasses table{};
+  for (unsigned c = 0; c < 256; ++c) {
+    table.of[c] = static_cast<unsigned char>((isSpace(static_cast<unsigned char>(c)) ? space : 0) |
+                                             (c == '\n' ? lineFeed : 0));
+  }
+  return table;
+}();
+
+unsigned classOf(char c) noexcept {
+  return byteClasses.of[static_cast<unsigned char>(c)];
+}
+
+// A record's day and month for each of the word's bits 11 to 19 (its month
+// and day fields), as the record's first eight bytes hold them: one load
+// and one store decode both.
+struct DayMonthPairs {
+  std::uint64_t of[512];
+};
+constexpr DayMonthPairs dayMonthPairs = [] {
+  DayMonthPairs table{};
+  for (std::uint32_t bits = 0; bits < 512; ++bits) {
+    const Date d = unpackDate(static_cast<PackedDate>(bits << monthField.shift));
+    const auto day = static_cast<std::uint64_t>(d.day);
+    const auto month = static_cast<std::uint64_t>(d.month);
+    table.of[bits] =
+        std::endian::native == std::endian::little ? day | month << 32 : day << 32 | month;
+  }
+  return table;
+}();
+static_assert(dayField.shift == monthField.shift + monthField.width &&
+              monthField.width + dayField.width == 9);
+
+// Stores the record of an in-range word's value.
+inline void storeDate(Date* out, std::uint32_t value) noexcept {
+  const std::uint64_t pair = dayMonthPairs.of[(value >> monthField.shift) & 511];
+  static_assert(offsetof(Date, month) == offsetof(Date, day) + 4);
+  std::memcpy(&out->day, &pair, sizeof pair);
+  out->year = getYear(static_cast<PackedDate>(value));
+}
+
+// The scan, to the seal, or (bounded) to the first value past `end`. Kept
+// out of line, so that its loop has the registers to itself.
+template <bool bounded>
+[[gnu::noinline]] Scanned scan(const char* at, const char* const end, Date* const out) noexcept {
+  Date* to = out;
+  std::uint64_t lines = 0;
+  for (;;) {
+    const std::uint64_t values = swar::digitValues(swar::loadLittle(at));
+    const std::uint64_t nonDigits = swar::nonDigits(values);
+    // One to seven digits, then another byte.
+    if (nonDigits != 0 && (nonDigits & 0x80) == 0) [[likely]] {
+      const unsigned first = swar::firstNonDigit(nonDigits);
+      const unsigned n = swar::leadingDigits(first);
+      // One to seven digits always fit; the white space after them must
+      // end the token, and is taken with it: a line feed, a carriage
+      // return and line feed, or one byte of other white space (the rest
+      // of a run is taken below).
+      const char* const after = at + n;
+      if (*after == '\n') [[likely]] {
+        ++lines;
+        at = after + 1;
+      } else if (*after == '\r' && after[1] == '\n') {
+        ++lines;
+        at = after + 2;
+      } else if ((classOf(*after) & space) != 0) {
+        at = after + 1;
+      } else {
+        break;
+      }
+      storeDate(to++, swar::decimalValue(values, first));
+      if (bounded && at > end) break;
+      continue;
+    }
+    // White space runs on; anything else (the seal among them) stops the
+    // scan.
+    const unsigned here = nonDigits != 0 ? classOf(*at) : 0;
+    if ((here & space) == 0) break;
+    lines += here >> 1;
+    ++at;
+  }
+  return Scanned{at, static_cast<std::size_t>(to - out), lines};
+}
+
+// The listable check of a record's day and month at once, as its first
+// eight bytes hold them: their offsets are 0 and their limits masks, so
+// the pair is listable where it has no bit outside them.
+constexpr bool little = std::endian::native == std::endian::little;
+constexpr std::uint64_t dayLimit = listableField(dayField).limit;
+constexpr std::uint64_t monthLimit = listableField(monthField).limit;
+static_assert(listableField(dayField).offset == 0 && listableField(monthField).offset == 0 &&
+              (dayLimit & (dayLimit + 1)) == 0 && (monthLimit & (monthLimit + 1)) == 0);
+constexpr std::uint64_t outsidePair =
+    ~(little ? dayLimit | monthLimit << 32 : dayLimit << 32 | monthLimit);
+
+// dayMonthIndex of a listable pair by one multiplication: the product's
+// top half is the day's half moved up by the month's width, plus the
+// month's half.
+inline std::size_t dayMonthOf(std::uint64_t pair) noexcept {
+  constexpr std::uint64_t multiplier = little ? (std::uint64_t{1} << (32 + monthField.width)) + 1
+                                              : (std::uint64_t{1} << 32) + (1U << monthField.width);
+  return static_cast<std::size_t>((pair * multiplier) >> 32);
+}
+static_assert(offsetof(Date, month) == offsetof(Date, day) + 4);
+
+}  // namespace
+
+Scanned scanPortable(const char* at, const char* end, Date* out) noexcept {
+  return scan<false>(at, end, out);
+}
+
+Scanned scanPortableUntil(const char* at, const char* until, Date* out) noexcept {
+  return scan<true>(at, until, out);
+}
+
+char* listPortable(const Date** next, std::size_t n, char* out, const char*) noexcept {
+  // (Local copies of the place in the records and in the text, which the
+  // text written cannot change.)
+  const Date* d = *next;
+  const auto place = [&] {
+    std::uint64_t pair = 0;
+    std::memcpy(&pair, &d->day, sizeof pair);
+    const auto year = static_cast<std::uint32_t>(d->year);
+    if ((pair & outsidePair) != 0 || !within(d->year, yearField)) return false;
+    out = placeFields(out, dayMonthOf(pair), year);
+    ++d;
+    return true;
+  };
+  // Two a turn, to spend less on the loop than on the records.
+  const Date* const last = d + n;
+  for (const Date* const lastPair = d + n / 2 * 2; d != lastPair;) {
+    if (!place() || !place()) break;
+  }
+  if (d + 1 == last) place();
+  *next = d;
+  return out;
+}
+
+}  // namespace bitwords::detail

@@ -26,13 +26,13 @@ constexpr std::uint64_t unlimited = std::numeric_limits<std::uint64_t>::max();
 // Wants below this are granted without a look: a small file pays nothing.
 constexpr std::size_t smallWant = std::size_t{4} << 20;
 
-// Kept back for what the process maps beside its records once the budget
-// is set: the loader's read block (a mapping of 132 KiB), the stack of a
-// load and a report, the heap's bookkeeping; what it maps already is
-// counted where it is looked up. Measured under address-space limits: with
-// 256 KiB kept, datelist lists every date that fits; with 128 KiB, its read
-// block cannot be had.
-constexpr std::uint64_t spaceReserve = std::uint64_t{256} << 10;
+// Kept back under the address-space limits for what the process maps
+// beside a load's memory (its read block and records, within the budget)
+// once the budget is set: the stack of a load and of a report, the heap's
+// bookkeeping; what it maps already is counted where it is looked up.
+// Measured: datelist lists every date that fits with nothing kept, and as
+// many but a few thousand with 256 KiB; 64 KiB is kept.
+constexpr std::uint64_t spaceReserve = std::uint64_t{64} << 10;
 
 // Kept back under a memory cgroup's limit, past which the kernel kills
 // rather than refuses: besides the above, what the group is charged for

@@ -31,7 +31,7 @@
 
 #include "datelist/datefile.hpp"
 #include "datelist/datetext.hpp"
-#include "tests/support/stdio_reference.hpp"
+#include "bench/stdio_reference.hpp"
 
 using namespace bitwords;
 

@@ -1,5 +1,5 @@
 // The reference program: the C stdio listing of fechas.txt.
-#include "tests/support/stdio_reference.hpp"
+#include "bench/stdio_reference.hpp"
 
 int main() {
   Date* dates = stdioLoad("fechas.txt");

@@ -21,7 +21,6 @@
 #include <cstring>
 #include <functional>
 #include <limits>
-#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -36,82 +35,19 @@ using namespace bitwords::detail;
 
 namespace {
 
-// What an append writes, and what it refuses without writing: one line of
-// the packed word, after a line feed where the last line may be unfinished,
-// also where the file's last byte cannot be read (write-only to whoever
-// appends: as root, a child acting as nobody; as anyone else, the test's
-// own user), where a spare line feed is harmless white space.
-TEST(Append, WritesOneLineOrRefuses) {
-  struct Case {
-    std::optional<std::string> before;  // the file's contents, or no file
-    Date date;
-    int error;
-    std::optional<std::string> after;  // the same: no file, if none
-    bool writeOnly = false;
-    std::filesystem::path path = {};  // if not fechas.txt in a fresh folder
-  };
-  const Case cases[] = {
-      {std::nullopt, christmas, 0, "845794\n"},
-      {"845794\n", {31, 15, 2047}, 0, "845794\n1048575\n"},
-      {"1048575\n", {0, 0, 1}, 0, "1048575\n1\n"},
-      {"", {1, 1, 0}, 0, "34816\n"},
-      {"845794", newYear, 0, "845794\n36816\n"},
-      {"845794\r\n", newYear, 0, "845794\r\n36816\n"},
-      {"845794", newYear, 0, "845794\n36816\n", true},
-      {"845794\n", newYear, 0, "845794\n\n36816\n", true},
-      {"", newYear, 0, "36816\n", true},
-      // Fields that do not fit: the word would hold another date.
-      {std::nullopt, {32, 1, 2000}, ERANGE, std::nullopt},
-      {std::nullopt, {1, 16, 2000}, ERANGE, std::nullopt},
-      {"1\n", {1, 1, 2048}, ERANGE, "1\n"},
-      {std::nullopt, {-1, 1, 2000}, ERANGE, std::nullopt},
-      {std::nullopt, {1, -1, 2000}, ERANGE, std::nullopt},
-      {std::nullopt, {1, 1, -1}, ERANGE, std::nullopt},
-      {std::nullopt, newYear, ENOENT, std::nullopt, false, "missing/fechas.txt"},
-      {std::nullopt, newYear, EISDIR, std::nullopt, false, "."},
-      {std::nullopt, newYear, ENOSPC, std::nullopt, false, "/dev/full"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message()
-                 << c.before.value_or("(none)") << " " << c.date.day << "/" << c.date.month << "/"
-                 << c.date.year << " " << c.path << (c.writeOnly ? " write-only" : ""));
-    TempDir dir;
-    const auto file = dir.path / "fechas.txt";
-    if (c.before) writeFile(file, *c.before);
-    if (c.writeOnly) {
-      if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(dir.path.c_str(), nobody, nobody), 0);
-        ASSERT_EQ(::chown(file.c_str(), nobody, nobody), 0);
-      }
-      ASSERT_EQ(::chmod(file.c_str(), 0222), 0);
-    }
-    const auto path = c.path.empty() ? file : dir.path / c.path;
-    EXPECT_EQ(
-        inChild([&] { return appendDate(c.date, path.c_str()); }, {.ordinaryUser = c.writeOnly}),
-        c.error);
-    // The same in the standard's terms, as a caller compares it.
-    const std::error_code code = appendErrorCode(c.error);
-    EXPECT_EQ(code == std::errc::no_space_on_device, c.error == ENOSPC);
-    EXPECT_EQ(code == std::errc::is_a_directory, c.error == EISDIR);
-    EXPECT_STREQ(code.category().name(), "bitwords.append");
-    EXPECT_EQ(code.message(), std::generic_category().message(c.error));
-    ::chmod(file.c_str(), 0644);
-    EXPECT_EQ(c.after,
-              std::filesystem::exists(file) ? std::optional(readFile(file)) : std::nullopt);
-  }
-  EXPECT_EQ(appendErrorCode(EWOULDBLOCK).message(),
-            "locked by another process (or a FIFO stayed full)");
-}
-
-// A fault an append meets, and what it must leave. Each runs in a child,
-// which makes the file (a FIFO, or on a small file system of its own, or
-// with no /proc; or none), sets the scene, appends 1/1/2000, settles (gives back
-// what the scene took, makes room again) and checks what the file holds:
-// as before where the append failed, with the line where it did not, or
-// `after`; then the next append must work. Rows whose scene this machine
-// cannot set (root, loop devices) are skipped, with the reason.
+// What an append writes, and what it leaves whatever fault it meets. Each
+// row runs in a child, which makes the file (a FIFO, or on a small file
+// system of its own, or with no /proc, or write-only to the child; or
+// none), sets the scene, appends the date (1/1/2000 unless another is
+// given), settles (gives back what the scene took, makes room again) and
+// checks what the file holds: as before where the append failed, with the
+// line where it did not, or `after`; then the next append must work. Rows
+// whose scene this machine cannot set (root, loop devices) are said, with
+// the reason.
 using Scene = std::function<bool(const std::filesystem::path&)>;  // false: refused here
-enum Place { ownDisk, smallDisk, smallExt2, noProc, fifo };
+// writeOnly: as root, a child acting as nobody; as anyone else, the test's
+// own user.
+enum Place { ownDisk, smallDisk, smallExt2, noProc, fifo, writeOnly };
 // As a file's contents: there is no file.
 const std::string noFile = "(no file)";
 
@@ -124,6 +60,8 @@ struct Fault {
   Scene settle = {};
   std::string after = {};
   bool needsRoot = false;  // an append-only file needs CAP_LINUX_IMMUTABLE
+  Date date = newYear;
+  std::filesystem::path path = {};  // appended to, if not fechas.txt
 };
 
 // What a child reports besides the append's own result.
@@ -148,37 +86,46 @@ Isolation isolationOf(Place place, const std::filesystem::path& dir) {
       return {.mount = dir, .fileSystem = FileSystem::ext2, .bytes = 128 << 10};
     case noProc:
       return {.mount = "/proc"};
+    case writeOnly:
+      return {.ordinaryUser = true};
     default:
       return {};
   }
 }
 
 void expectFaults(const std::vector<Fault>& faults) {
-  std::string skipped;
+  Rows rows;
   for (const Fault& c : faults) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     const auto file = dir.path / "fechas.txt";
     const Isolation isolation = isolationOf(c.place, dir.path);
+    const std::string line = std::to_string(packDate(c.date)) + "\n";
     const std::string after = !c.after.empty() ? c.after
                               : c.error != 0   ? c.before
-                                               : c.before + "36816\n";
+                                               : (c.before == noFile ? "" : c.before) + line;
     if (c.needsRoot && ::geteuid() != 0) {
-      skipped += c.what + ": needs root; ";
+      rows.skip(c.what, "needs root");
       continue;
+    }
+    if (c.place == writeOnly && ::geteuid() == 0) {
+      ASSERT_EQ(::chown(dir.path.c_str(), nobody, nobody), 0);
     }
     const int got = inChild(
         [&] {
           if (c.place == fifo ? ::mkfifo(file.c_str(), 0600) != 0
                               : (c.before != noFile && (writeFile(file, c.before), false)))
             return 100;
+          if (c.place == writeOnly && ::chmod(file.c_str(), 0222) != 0) return 100;
           if (c.scene && !c.scene(file)) return refused;
-          const int error = appendDate(newYear, file.c_str());
+          const int error = appendDate(c.date, (c.path.empty() ? file : dir.path / c.path).c_str());
           clearFaults();
           sigset_t pending;
           if (::sigpending(&pending) != 0 || sigismember(&pending, SIGPIPE) == 1)
             return sigpipePending;
-          if (c.settle && !c.settle(file)) return notSettled;
+          if ((c.settle && !c.settle(file)) ||
+              (c.place == writeOnly && ::chmod(file.c_str(), 0644) != 0))
+            return notSettled;
           if (error != c.error || std::filesystem::is_fifo(file)) return error;
           const bool there = std::filesystem::exists(file);
           if (there != (after != noFile) || (there && readFile(file) != after))
@@ -190,12 +137,13 @@ void expectFaults(const std::vector<Fault>& faults) {
         },
         isolation);
     if (got == refused) {
-      skipped += c.what + ": " + refusedReason(isolation) + "; ";
+      rows.skip(c.what, refusedReason(isolation));
       continue;
     }
+    ++rows.ran;
     EXPECT_EQ(got, c.error);
   }
-  if (!skipped.empty()) GTEST_SKIP() << skipped;
+  if (rows.noneRan()) GTEST_SKIP() << rows.skipped;
 }
 
 // Leaves the file-size limit as it was, and so the child's own files (a
@@ -271,6 +219,35 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
   };
   const std::string line = "845794\n";
   const std::vector<Fault> faults = {
+      // One line of the packed word, after a line feed where the last line
+      // may be unfinished, also where the last byte cannot be read, where
+      // a spare line feed is harmless white space.
+      {.what = "a new file", .before = noFile, .date = christmas},
+      {.what = "the largest fields", .before = line, .date = {31, 15, 2047}},
+      {.what = "the smallest year", .before = "1048575\n", .date = {0, 0, 1}},
+      {.what = "year 0, an empty file", .before = "", .date = {1, 1, 0}},
+      {.what = "an unfinished last line", .before = "845794", .after = "845794\n36816\n"},
+      {.what = "a CRLF file", .before = "845794\r\n"},
+      {.what = "write-only, unfinished",
+       .before = "845794",
+       .place = writeOnly,
+       .after = "845794\n36816\n"},
+      {.what = "write-only, finished",
+       .before = line,
+       .place = writeOnly,
+       .after = "845794\n\n36816\n"},
+      {.what = "write-only, empty", .before = "", .place = writeOnly},
+      // Fields that do not fit, where the word would hold another date.
+      {.what = "day 32", .before = noFile, .error = ERANGE, .date = {32, 1, 2000}},
+      {.what = "month 16", .before = noFile, .error = ERANGE, .date = {1, 16, 2000}},
+      {.what = "year 2048", .before = "1\n", .error = ERANGE, .date = {1, 1, 2048}},
+      {.what = "day -1", .before = noFile, .error = ERANGE, .date = {-1, 1, 2000}},
+      {.what = "month -1", .before = noFile, .error = ERANGE, .date = {1, -1, 2000}},
+      {.what = "year -1", .before = noFile, .error = ERANGE, .date = {1, 1, -1}},
+      // Paths that take no line.
+      {.what = "a missing folder", .before = noFile, .error = ENOENT, .path = "missing/fechas.txt"},
+      {.what = "a folder", .before = noFile, .error = EISDIR, .path = "."},
+      {.what = "a full device", .before = noFile, .error = ENOSPC, .path = "/dev/full"},
       // With the signal at its default a write past the limit would end the
       // process part way: the append is refused before it starts.
       {"past the file-size limit", line, EFBIG, sizeLimit(SIG_DFL, 10), ownDisk, noSizeLimit},
@@ -380,6 +357,24 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
        ownDisk, [](const std::filesystem::path&) { return softLimit(RLIMIT_NOFILE, 1024); }},
   };
   expectFaults(faults);
+}
+
+// appendDate's results in the standard's terms and in words, as a caller
+// takes them.
+TEST(Append, SaysWhatFailedInTheStandardsTermsAndInWords) {
+  const std::pair<int, std::errc> cases[] = {{ENOSPC, std::errc::no_space_on_device},
+                                             {EISDIR, std::errc::is_a_directory},
+                                             {ERANGE, std::errc::result_out_of_range},
+                                             {EWOULDBLOCK, std::errc::operation_would_block}};
+  for (const auto& [error, condition] : cases) {
+    const std::error_code code = appendErrorCode(error);
+    EXPECT_EQ(code, condition);
+    EXPECT_STREQ(code.category().name(), "bitwords.append");
+    EXPECT_EQ(code.message(), error == EWOULDBLOCK
+                                  ? "locked by another process (or a FIFO stayed full)"
+                                  : std::generic_category().message(error));
+  }
+  EXPECT_FALSE(appendErrorCode(0));
 }
 
 TEST(Append, ConcurrentAppendersNeitherTearNorLoseLines) {
@@ -663,23 +658,9 @@ TEST(Lock, WaitsForTheFilesOwnLockAlone) {
 // mounted there.
 bool fakeCgroupLimit(bool ownGroup) {
   constexpr std::uint64_t mib = 1 << 20;
-  std::ifstream groups("/proc/self/cgroup");
-  std::string root = "/sys/fs/cgroup";
-  std::string path;
-  bool v1 = false;
-  for (std::string line; std::getline(groups, line);) {
-    const auto first = line.find(':');
-    const auto second = line.find(':', first + 1);
-    const std::string names = line.substr(first + 1, second - first - 1);
-    if (("," + names + ",").find(",memory,") != std::string::npos) {
-      v1 = true;
-      path = line.substr(second + 1);
-    } else if (names.empty() && !v1) {
-      path = line.substr(second + 1);
-    }
-  }
-  if (v1) root += "/memory";
-  const std::filesystem::path limited = ownGroup ? root + path : root;
+  const MemoryCgroup own = ownMemoryCgroup();
+  const bool v1 = own.v1;
+  const std::filesystem::path limited = ownGroup ? own.folder() : own.root;
   std::filesystem::create_directories(limited);
   writeFile(limited / (v1 ? "memory.limit_in_bytes" : "memory.max"),
             std::to_string(40 * mib) + "\n");
@@ -774,13 +755,13 @@ TEST(Memory, KeepsTheDatesThatFitAndSaysWhereTheyDoNot) {
        [&] { return fillTmpfs(tmpfs, 64 * mib); },
        36 * mib},
   };
-  std::string skipped;
+  Rows rows;
   for (const Limit& l : limits) {
     SCOPED_TRACE(l.what);
     if (l.isolation.mount != "/sys/fs/cgroup" && addressSanitizer) {
-      skipped += l.what +
-                 ": the sanitizer's shadow memory needs an unlimited address space, "
-                 "and counts in the cgroup's; ";
+      rows.skip(l.what,
+                "the sanitizer's shadow memory needs an unlimited address space, and counts in "
+                "the cgroup's");
       continue;
     }
     const int got = inChild(
@@ -802,16 +783,15 @@ TEST(Memory, KeepsTheDatesThatFitAndSaysWhereTheyDoNot) {
         },
         l.isolation);
     if (got == refused) {
-      skipped += l.what + ": " +
-                 (l.isolation.memoryLimit != 0 || !l.isolation.mount.empty()
-                      ? refusedReason(l.isolation)
-                      : "address-space limits do not take here (qemu-user)") +
-                 "; ";
+      rows.skip(l.what, l.isolation.memoryLimit != 0 || !l.isolation.mount.empty()
+                            ? refusedReason(l.isolation)
+                            : "address-space limits do not take here (qemu-user)");
       continue;
     }
+    ++rows.ran;
     EXPECT_EQ(got, 0);
   }
-  if (!skipped.empty()) GTEST_SKIP() << skipped;
+  if (rows.noneRan()) GTEST_SKIP() << rows.skipped;
 }
 
 // What is left under a cgroup's limit: the page cache on the reclaim lists

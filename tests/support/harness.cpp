@@ -4,8 +4,6 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
-#include <cstdio>
-
 namespace {
 
 bool writeText(const std::filesystem::path& file, const std::string& text) {
@@ -41,24 +39,21 @@ bool mountExt2(const std::filesystem::path& folder, std::size_t bytes) {
   return mounted;
 }
 
-// The folder of the process's memory cgroup: v1's memory hierarchy where it
-// is there, else v2's.
-std::filesystem::path ownMemoryGroup() {
+}  // namespace
+
+MemoryCgroup ownMemoryCgroup() {
   std::ifstream groups("/proc/self/cgroup");
-  std::filesystem::path v1;
-  std::filesystem::path v2;
+  MemoryCgroup own{"/sys/fs/cgroup", "", false};
   for (std::string line; std::getline(groups, line);) {
     const auto first = line.find(':');
     const auto second = line.find(':', first + 1);
     const std::string names = "," + line.substr(first + 1, second - first - 1) + ",";
-    const std::string path = line.substr(second + 1);
-    if (names.find(",memory,") != std::string::npos) v1 = "/sys/fs/cgroup/memory" + path;
-    if (names == ",,") v2 = "/sys/fs/cgroup" + path;
+    if (names.find(",memory,") != std::string::npos) own = {"/sys/fs/cgroup/memory", "", true};
+    if (names.find(",memory,") != std::string::npos || (names == ",," && !own.v1))
+      own.group = line.substr(second + 1);
   }
-  return !v1.empty() ? v1 : v2;
+  return own;
 }
-
-}  // namespace
 
 std::string refusedReason(const Isolation& isolation) {
   if (isolation.memoryLimit != 0)
@@ -100,12 +95,10 @@ bool enterIsolation(const Isolation& isolation, const std::filesystem::path& gro
 
 MemoryGroup::MemoryGroup(std::uint64_t limit) {
   if (::geteuid() != 0) return;
-  const std::filesystem::path own = ownMemoryGroup();
-  const std::filesystem::path made = own / ("bitwords-" + std::to_string(::getpid()));
-  const std::string file =
-      std::filesystem::exists(own / "memory.max") ? "memory.max" : "memory.limit_in_bytes";
-  if (own.empty() || ::mkdir(made.c_str(), 0755) != 0) return;
-  if (writeText(made / file, std::to_string(limit))) {
+  const MemoryCgroup own = ownMemoryCgroup();
+  const std::filesystem::path made = own.folder() / ("bitwords-" + std::to_string(::getpid()));
+  if (::mkdir(made.c_str(), 0755) != 0) return;
+  if (writeText(made / (own.v1 ? "memory.limit_in_bytes" : "memory.max"), std::to_string(limit))) {
     path = made;
   } else {
     ::rmdir(made.c_str());

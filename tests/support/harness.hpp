@@ -17,9 +17,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +82,21 @@ inline constexpr bool addressSanitizer = false;
 inline constexpr bool addressSanitizer = false;
 #endif
 
+// ---- Tables
+
+// The rows of a table that this machine cannot set up, and why. At the
+// table's end, where some rows ran, noneRan() says in the test's output
+// which did not; where none ran, it is true, and the test is skipped.
+struct Rows {
+  std::string skipped;
+  int ran = 0;
+  void skip(const std::string& row, const std::string& why) { skipped += row + ": " + why + "; "; }
+  bool noneRan() const {
+    if (!skipped.empty() && ran != 0) std::printf("rows not run here: %s\n", skipped.c_str());
+    return !skipped.empty() && ran == 0;
+  }
+};
+
 // ---- Children set apart
 
 enum class FileSystem { tmpfs, ext2 };
@@ -115,6 +130,17 @@ inline constexpr uid_t nobody = 65534;
 
 // Enters the isolation in the child; false if the kernel refuses it.
 bool enterIsolation(const Isolation& isolation, const std::filesystem::path& group);
+
+// The process's memory cgroup as /proc/self/cgroup names it: the root of
+// its hierarchy (v1's memory controller where it is there, else v2's), and
+// the group's path below it.
+struct MemoryCgroup {
+  std::filesystem::path root;
+  std::string group;
+  bool v1;
+  std::filesystem::path folder() const { return root.string() + group; }
+};
+MemoryCgroup ownMemoryCgroup();
 
 // A memory cgroup below the process's own, with the limit, removed at the
 // end of the scope; an empty path where one cannot be made here.

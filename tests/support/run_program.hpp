@@ -1,4 +1,5 @@
-// Runs a built program as a user would: in a given working directory, with
+// Runs a built program as a user would: in a given working directory (with
+// a limit on its address space, if given), with
 // its standard output and error captured (or standard output sent to a
 // given file such as /dev/full), through the emulator that runs this
 // build's programs when they are built for another machine.
@@ -37,17 +38,11 @@ struct ProgramRun {
 };
 
 inline constexpr char limitsIgnoredReason[] =
-    "limits on memory and the stack do not take here (qemu-user ignores them)";
-
-// Limits on the program's resources, in bytes; 0 leaves one as it is.
-struct ProgramLimits {
-  rlim_t addressSpace = 0;
-  rlim_t stack = 0;
-};
+    "limits on memory do not take here (qemu-user ignores them)";
 
 inline ProgramRun runProgram(const std::string& program, const std::filesystem::path& workDir,
                              std::vector<std::string> args = {}, const std::string& outPath = "",
-                             ProgramLimits limits = {}) {
+                             rlim_t addressSpace = 0) {
   TempDir capture;
   const bool piped = outPath == slowPipe;
   const std::string out = outPath.empty() || piped ? (capture.path / "out").string() : outPath;
@@ -77,10 +72,7 @@ inline ProgramRun runProgram(const std::string& program, const std::filesystem::
         ::dup2(errFd, 2) < 0 || ::chdir(workDir.c_str()) != 0) {
       return 126;
     }
-    for (const auto& [resource, bytes] :
-         {std::pair{RLIMIT_AS, limits.addressSpace}, std::pair{RLIMIT_STACK, limits.stack}}) {
-      if (bytes != 0 && !softLimit(resource, bytes)) return refused;
-    }
+    if (addressSpace != 0 && !softLimit(RLIMIT_AS, addressSpace)) return refused;
     ::execv(argv[0], argv.data());
     return 127;
   });

@@ -2,7 +2,6 @@
 // exclusive one, with what either meets on the way: leases, FIFOs, full
 // disks, file-size limits, append-only files, SIGPIPE.
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -172,15 +171,10 @@ int writeToStream(int fd, const char* line, std::size_t size, Wait wait) noexcep
     if (n >= 0) {
       line += n;
       size -= static_cast<std::size_t>(n);
-    } else if (errno == EAGAIN) {
-      pollfd room{fd, POLLOUT, 0};
-      const int left = millisecondsLeft(wait);
-      if (left == 0) {
-        error = EWOULDBLOCK;
-        break;
-      }
-      static_cast<void>(::poll(&room, 1, left));
-    } else if (errno != EINTR) {
+    } else if (errno == EAGAIN && !pauseAgain(wait)) {
+      error = EWOULDBLOCK;
+      break;
+    } else if (errno != EAGAIN && errno != EINTR) {
       error = errno;
       break;
     }
@@ -241,11 +235,11 @@ constexpr int notByLink = -1;
 // has no unnamed files, or the file, which takes the line, cannot be
 // linked (no /proc on an older kernel).
 int createWithLine(const char* path, const char* line, std::size_t size) noexcept {
+  // (The path was opened, and so is shorter than PATH_MAX.)
   const char* const slash = std::strrchr(path, '/');
   char folder[PATH_MAX] = ".";
   if (slash != nullptr) {
     const auto length = static_cast<std::size_t>(std::max(slash - path, std::ptrdiff_t{1}));
-    if (length >= sizeof folder) return ENAMETOOLONG;
     std::memcpy(folder, path, length);
     folder[length] = '\0';
   }

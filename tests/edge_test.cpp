@@ -72,9 +72,8 @@ constexpr int secondAppendFailed = 203;
 
 // Lines of "1", ending in a line feed, `size` bytes in all.
 std::string filler(std::size_t size) {
-  std::string text;
-  while (text.size() + 2 <= size) text += "1\n";
-  if (text.size() < size) text.insert(0, "1");
+  std::string text(size % 2, '1');
+  while (text.size() < size) text += "1\n";
   return text;
 }
 
@@ -202,10 +201,11 @@ bool readsTheLine(const std::filesystem::path&) {
   return ::read(fifoReader, got, sizeof got) == 6 && std::string(got) == "36816\n";
 }
 
-// A scene where the next such call fails with the error.
-Scene failing(Call call, int error) {
+// A scene where the next such call (or the one after `after` more) fails
+// with the error.
+Scene failing(Call call, int error, int after = 0) {
   return [=](const std::filesystem::path&) {
-    failNext(call, error);
+    failNext(call, error, after);
     return true;
   };
 }
@@ -277,6 +277,12 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
        smallDisk, makeRoom},
       {"a file-size limit of 0, no file yet", noFile, EFBIG, sizeLimit(SIG_DFL, 0), ownDisk,
        noSizeLimit},
+      // A file system without unnamed files, and an unnamed file that cannot
+      // be linked by its descriptor, nor (without /proc) by its name: the
+      // file is made by its name.
+      {"no file yet, no unnamed files", noFile, 0, failing(Call::open, EOPNOTSUPP, 2)},
+      {"no file yet, linked by its name in /proc", noFile, 0, failing(Call::link, ENOENT)},
+      {"no file yet, linked by neither", noFile, 0, failing(Call::link, ENOENT), noProc},
       {"a file made by another appender meanwhile",
        noFile,
        0,

@@ -3,6 +3,7 @@
 // path, huge tokens, and the memory budget it is given.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -186,6 +187,33 @@ TEST(Parser, PathsAgreeOnMixedTexts) {
     for (const Path path : paths()) {
       expectSame(parseInPieces(text, {}, path), want);
       expectSame(parseInPieces(text, {random() % (text.size() + 1)}, path), want);
+    }
+  }
+}
+
+// Random well-formed texts, of signed values of every size with signs,
+// leading zeros and every kind of white space, read on every path exactly
+// as C's fscanf("%d") reads them.
+TEST(Parser, ReadsRandomTextsExactlyLikeScanf) {
+  std::mt19937 random(2018);
+  const char* const separators[] = {"\n", "\r\n", " ", "\t", "\n\n", "\v", "\f", " \r\n "};
+  for (int round = 0; round < 20; ++round) {
+    std::string text;
+    for (std::size_t i = 0, n = 1 + random() % 20000; i < n; ++i) {
+      const auto w = static_cast<std::int32_t>(random() % 4 == 0 ? random() : random() % 1048576);
+      text += w < 0 ? "-" : random() % 8 == 0 ? "+" : "";
+      text.append(random() % 8 == 0 ? random() % 4 : 0, '0');
+      text += std::to_string(w < 0 ? -std::int64_t{w} : w);
+      text += separators[random() % std::size(separators)];
+    }
+    std::vector<Date> want;
+    std::FILE* in = ::fmemopen(text.data(), text.size(), "r");
+    for (int w = 0; std::fscanf(in, "%d", &w) == 1;) want.push_back(unpackDate(w));
+    std::fclose(in);
+    for (const Path path : paths()) {
+      const Loaded got = parseInPieces(text, {}, path);
+      ASSERT_EQ(got.status, LoadStatus::ok) << round;
+      ASSERT_EQ(got.dates, want) << round;
     }
   }
 }

@@ -47,7 +47,8 @@ MemoryCgroup ownMemoryCgroup() {
   for (std::string line; std::getline(groups, line);) {
     const auto first = line.find(':');
     const auto second = line.find(':', first + 1);
-    const std::string names = "," + line.substr(first + 1, second - first - 1) + ",";
+    std::string names = ",";
+    names.append(line, first + 1, second - first - 1).push_back(',');
     if (names.find(",memory,") != std::string::npos) own = {"/sys/fs/cgroup/memory", "", true};
     if (names.find(",memory,") != std::string::npos || (names == ",," && !own.v1))
       own.group = line.substr(second + 1);

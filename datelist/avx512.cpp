@@ -66,7 +66,8 @@ constexpr auto recordOf = dwordsBy<48>([](std::size_t i) { return 2 * (i / 3); }
 // Gathering one field of sixteen records from the three vectors, in the
 // order 0 4 1 5 2 6 3 7, 8 12 9 13 ... (so that the text words of each half
 // unpack as 0 1 2 3 and 4 5 6 7): its place among the first two (0 to 31),
-// and among the last one (32 to 47, less 32), where it is there.
+// then, where it is in the last one, 16 and its place there (32 to 47,
+// less 32), else the lane itself.
 constexpr int listOrder(int i) noexcept {
   return i / 8 * 8 + i % 2 * 4 + i % 8 / 2;
 }
@@ -76,14 +77,9 @@ constexpr auto fieldInFirstTwo = dwordsBy<48>([](std::size_t i) {
 });
 template <int field>
 constexpr auto fieldInLast = dwordsBy<48>([](std::size_t i) {
-  return (3 * listOrder(static_cast<int>(i % 16)) + field) % 16;
+  const int at = 3 * listOrder(static_cast<int>(i % 16)) + field;
+  return at >= 32 ? 16 + at - 32 : static_cast<int>(i % 16);
 });
-template <int field>
-constexpr __mmask16 fieldIsInLast = [] {
-  unsigned mask = 0;
-  for (int i = 0; i < 16; ++i) mask |= 3 * listOrder(i) + field >= 32 ? 1U << i : 0;
-  return static_cast<__mmask16>(mask);
-}();
 
 // ---- The scan
 
@@ -206,8 +202,7 @@ char* listAvx512(const Date** next, std::size_t n, char* out, const char* stop) 
       constexpr int f = decltype(which)::value;
       const __m512i firstTwo =
           _mm512_permutex2var_epi32(part[0], vectorOf(fieldInFirstTwo<f>, 0), part[1]);
-      return _mm512_mask_permutexvar_epi32(firstTwo, fieldIsInLast<f>, vectorOf(fieldInLast<f>, 0),
-                                           part[2]);
+      return _mm512_permutex2var_epi32(firstTwo, vectorOf(fieldInLast<f>, 0), part[2]);
     };
     const __m512i day = field(std::integral_constant<int, 0>{});
     const __m512i month = field(std::integral_constant<int, 1>{});

@@ -172,15 +172,16 @@ std::size_t recordBytes(std::uint64_t bytes) noexcept {
   return static_cast<std::size_t>(std::min<std::uint64_t>(records, maxRecords)) * sizeof(Date);
 }
 
-// The scan of the path, where it is a vector path.
+// The scan of the path, a vector path.
 Scanned scanWide(Path path, const char* at, const char* end, Date* out) noexcept {
   if constexpr (avx512Built) {
     if (path == Path::avx512) return scanAvx512(at, end, out);
   }
   if constexpr (avx2Built) {
-    if (path == Path::avx2) return scanAvx2(at, end, out);
+    return scanAvx2(at, end, out);
+  } else {
+    return Scanned{at, 0, 0};  // (no vector path is built)
   }
-  return Scanned{at, 0, 0};
 }
 
 // How far the portable scan goes before it hands the text back to the wide

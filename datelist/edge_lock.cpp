@@ -16,12 +16,6 @@ std::int64_t nanoseconds() noexcept {
   return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-std::int64_t startedDeadline(Wait& wait) noexcept {
-  if (wait.deadline == 0)
-    wait.deadline = nanoseconds() + std::int64_t{wait.seconds} * 1'000'000'000;
-  return wait.deadline;
-}
-
 // flock(2) gives the lock to whoever asks first after it is released, so a
 // process that asks again at once (appenders appending back to back,
 // loaders whose shared locks overlap) could keep another waiting without
@@ -88,7 +82,9 @@ Got waitFor(Wait& wait, Attempt attempt) noexcept {
 }  // namespace
 
 bool pauseAgain(Wait& wait) noexcept {
-  const std::int64_t left = startedDeadline(wait) - nanoseconds();
+  if (wait.deadline == 0)
+    wait.deadline = nanoseconds() + std::int64_t{wait.seconds} * 1'000'000'000;
+  const std::int64_t left = wait.deadline - nanoseconds();
   if (left <= 0) return false;
   const std::int64_t pause = std::min(wait.pause, left);
   const timespec span{static_cast<time_t>(pause / 1'000'000'000),
@@ -97,11 +93,6 @@ bool pauseAgain(Wait& wait) noexcept {
   ::nanosleep(&span, nullptr);
   wait.pause = std::min<std::int64_t>(wait.pause * 2, 1'000'000);
   return true;
-}
-
-int millisecondsLeft(Wait& wait) noexcept {
-  const std::int64_t left = startedDeadline(wait) - nanoseconds();
-  return left <= 0 ? 0 : static_cast<int>(std::min<std::int64_t>(left / 1'000'000 + 1, 1 << 30));
 }
 
 int takeLock(int fd, bool exclusive, Wait wait) noexcept {

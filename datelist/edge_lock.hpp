@@ -18,10 +18,6 @@ struct Wait {
 // has lasted its seconds.
 [[nodiscard]] bool pauseAgain(Wait& wait) noexcept;
 
-// Milliseconds left of the wait (starting it, if it has not started): at
-// least 1 until it has lasted its seconds, then 0.
-[[nodiscard]] int millisecondsLeft(Wait& wait) noexcept;
-
 // Takes the flock(2) lock of the file open on fd, shared or exclusive, in
 // turn: 0, or EWOULDBLOCK where the turn did not come within the wait.
 // Where the file system has no locks, returns 0 without one. fd must be

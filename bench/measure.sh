@@ -28,9 +28,11 @@ tools=$(cd .. && pwd)/shared/tools
   { echo "measure.sh needs ../shared/tools/stepcount.c and iofloor.c beside the project"; exit 1; }
 quick=0
 if [[ ${1:-} == --quick ]]; then quick=1; shift; fi
-for preset in bench bench-avx2 bench-portable; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" >/dev/null
+# One build per path: the bench preset, and the same with the AVX2 path the
+# best and with the portable path alone.
+for build in bench:"" bench-avx2:-DBITWORDS_AVX512=OFF bench-portable:-DBITWORDS_SIMD=OFF; do
+  cmake --preset bench -B "build/${build%%:*}" ${build#*:} >/dev/null
+  cmake --build "build/${build%%:*}" >/dev/null
 done
 declare -A build=([avx512]=$PWD/build/bench/datelist [avx2]=$PWD/build/bench-avx2/datelist
   [portable]=$PWD/build/bench-portable/datelist)

@@ -231,9 +231,10 @@ constexpr int notByLink = -1;
 // an unnamed file in its folder (O_TMPFILE), which is linked in place only
 // once it holds the line, so that a refused append leaves no file where
 // there was none, and a load never finds the new file empty. EEXIST where
-// another appender made the file first; notByLink where the file system
-// has no unnamed files, or the file, which takes the line, cannot be
-// linked (no /proc on an older kernel).
+// another appender made the file first; notByLink where no unnamed file
+// can be made (the file system has none, or the folder is not there), or
+// the file, which takes the line, cannot be linked (no /proc on an older
+// kernel).
 int createWithLine(const char* path, const char* line, std::size_t size) noexcept {
   // (The path was opened, and so is shorter than PATH_MAX.)
   const char* const slash = std::strrchr(path, '/');
@@ -244,7 +245,9 @@ int createWithLine(const char* path, const char* line, std::size_t size) noexcep
     folder[length] = '\0';
   }
   const int fd = ::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd < 0) return errno == EOPNOTSUPP || errno == EISDIR ? notByLink : errno;
+  // (Where it fails, so does a file made by its name, and tells why, but on
+  // file systems without unnamed files.)
+  if (fd < 0) return notByLink;
   int error = writeAfter(fd, 0, line, size);
   if (error == 0 && (error = linkIn(fd, path)) == ENOENT) error = notByLink;
   const int closed = closeFile(fd);

@@ -77,61 +77,68 @@ std::uint64_t statValue(std::string_view stat, std::string_view key) noexcept {
   return 0;
 }
 
-// What is left under the limit of the group in the folder, the files of
-// v1's memory controller or of v2.
-std::uint64_t leftIn(std::string_view folder, bool v1) noexcept {
+// The files of one version of the memory controller.
+struct Controller {
+  const char* root;   // where its hierarchy is mounted
+  const char* limit;  // the limit's file
+  const char* usage;  // what the group takes, page cache included
+  bool v1;
+};
+
+constexpr Controller unified{"/sys/fs/cgroup", "memory.max", "memory.current", false};
+constexpr Controller legacy{"/sys/fs/cgroup/memory", "memory.limit_in_bytes",
+                            "memory.usage_in_bytes", true};
+
+// What is left under the limit of the group in the folder.
+std::uint64_t leftIn(std::string_view folder, const Controller& c) noexcept {
   char limit[64];
   char usage[64];
   char stat[4096];
-  return leftInGroup(
-      readIn(folder, v1 ? "memory.limit_in_bytes" : "memory.max", limit, sizeof limit),
-      readIn(folder, v1 ? "memory.usage_in_bytes" : "memory.current", usage, sizeof usage),
-      readIn(folder, "memory.stat", stat, sizeof stat), v1);
+  return leftInGroup(readIn(folder, c.limit, limit, sizeof limit),
+                     readIn(folder, c.usage, usage, sizeof usage),
+                     readIn(folder, "memory.stat", stat, sizeof stat), c.v1);
 }
 
 // What is left under the memory cgroup's limit, and under the limits of
 // every group above it; unlimited where none applies or none can be read.
 std::uint64_t cgroupLeft() noexcept {
   // Lines "id:controllers:path": v1's memory controller names itself, and
-  // has the limits where it is there; v2's one hierarchy names none. (No
-  // other controller's name holds "memory"; a named hierarchy that did
-  // would have no limit files. The tests' machines have v1's memory
-  // controller; v2's files are read the same way.)
+  // has the limits where it is there; v2's one hierarchy names none.
   char text[4096];
   std::string_view groups = readIn("/proc/self", "cgroup", text, sizeof text);
-  bool found = false;
-  bool v1 = false;
+  const Controller* controller = nullptr;
   std::string_view group;
   while (!groups.empty()) {
     const std::string_view line = groups.substr(0, groups.find('\n'));
     groups.remove_prefix(std::min(groups.size(), line.size() + 1));
     const std::size_t first = line.find(':');
     const std::size_t second = line.find(':', first + 1);
-    const bool memory = line.substr(first + 1, second - first - 1).find("memory") != line.npos;
-    if (memory || (second == first + 1 && !found)) {
-      found = true;
-      v1 = memory;
+    const std::string_view names = line.substr(first + 1, second - first - 1);
+    // No other controller's name holds "memory"; a named hierarchy that
+    // did would have no limit files to read. (The tests' machines have v1's
+    // memory controller; v2's files are read the same way.)
+    const bool memory = names.find("memory") != std::string_view::npos;
+    if (memory || (names.empty() && controller == nullptr)) {
+      controller = memory ? &legacy : &unified;
       group = line.substr(second + 1);
     }
   }
-  if (!found) return unlimited;
+  if (controller == nullptr) return unlimited;
   // The group's folder; a container may have its own group mounted as the
   // hierarchy's root, and then only the root is there.
-  const std::string_view root = v1 ? "/sys/fs/cgroup/memory" : "/sys/fs/cgroup";
   char path[4096];
+  const std::size_t rootSize = std::strlen(controller->root);
   std::size_t size = std::min<std::size_t>(
-      sizeof path - 1, static_cast<std::size_t>(std::snprintf(
-                           path, sizeof path, "%.*s%.*s", static_cast<int>(root.size()),
-                           root.data(), static_cast<int>(group.size()), group.data())));
+      sizeof path - 1,
+      static_cast<std::size_t>(std::snprintf(path, sizeof path, "%s%.*s", controller->root,
+                                             static_cast<int>(group.size()), group.data())));
   char probe[32];
-  if (readIn({path, size}, v1 ? "memory.limit_in_bytes" : "memory.max", probe, sizeof probe)
-          .empty())
-    size = root.size();
+  if (readIn({path, size}, controller->limit, probe, sizeof probe).empty()) size = rootSize;
   // The tightest limit of the group and of each above it.
   std::uint64_t left = unlimited;
   for (;;) {
-    left = std::min(left, leftIn({path, size}, v1));
-    if (size <= root.size()) break;
+    left = std::min(left, leftIn({path, size}, *controller));
+    if (size <= rootSize) break;
     size = std::string_view(path, size).rfind('/');
   }
   return left;

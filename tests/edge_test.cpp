@@ -61,7 +61,7 @@ struct Fault {
   std::string after = {};
   bool needsRoot = false;  // an append-only file needs CAP_LINUX_IMMUTABLE
   Date date = newYear;
-  std::filesystem::path path = {};  // appended to, if not fechas.txt
+  std::filesystem::path path = {};  // appended to, from the file's folder, if not fechas.txt
 };
 
 // What a child reports besides the append's own result.
@@ -117,7 +117,9 @@ void expectFaults(const std::vector<Fault>& faults) {
             return 100;
           if (c.place == writeOnly && ::chmod(file.c_str(), 0222) != 0) return 100;
           if (c.scene && !c.scene(file)) return refused;
-          const int error = appendDate(c.date, (c.path.empty() ? file : dir.path / c.path).c_str());
+          const int error = ::chdir(dir.path.c_str()) == 0
+                                ? appendDate(c.date, (c.path.empty() ? file : c.path).c_str())
+                                : 100;
           clearFaults();
           sigset_t pending;
           if (::sigpending(&pending) != 0 || sigismember(&pending, SIGPIPE) == 1)
@@ -248,6 +250,7 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
       {.what = "a missing folder", .before = noFile, .error = ENOENT, .path = "missing/fechas.txt"},
       {.what = "a folder", .before = noFile, .error = EISDIR, .path = "."},
       {.what = "a full device", .before = noFile, .error = ENOSPC, .path = "/dev/full"},
+      {.what = "a name without a folder", .before = noFile, .path = "fechas.txt"},
       // With the signal at its default a write past the limit would end the
       // process part way: the append is refused before it starts.
       {"past the file-size limit", line, EFBIG, sizeLimit(SIG_DFL, 10), ownDisk, noSizeLimit},
@@ -591,7 +594,8 @@ bool lockRecords(int fd, short type) {
 // its flock lock past lockWaitSeconds (flock -x fechas.txt), or a FIFO that
 // stays full that long, ends a wait: the load reports locked, the append
 // returns EWOULDBLOCK and writes nothing. Record locks, another process's
-// or the caller's own, hold neither up. A row's waits run at once; a wait
+// or the caller's own, classic or open file description locks, hold
+// neither up. A row's waits run at once; a wait
 // without end is ended by an alarm.
 TEST(Lock, WaitsForTheFilesOwnLockAlone) {
   struct Holder {
@@ -605,6 +609,13 @@ TEST(Lock, WaitsForTheFilesOwnLockAlone) {
       {"another's write record lock", [](int fd) { return lockRecords(fd, F_WRLCK); }, F_UNLCK, 0},
       {"another's read record lock", [](int fd) { return lockRecords(fd, F_RDLCK); }, F_UNLCK, 0},
       {"the caller's own record lock", [](int) { return true; }, F_WRLCK, 0},
+      {"another's open file description lock",
+       [](int fd) {
+         struct flock whole {};
+         whole.l_type = F_WRLCK;
+         return ::fcntl(fd, F_OFD_SETLK, &whole) == 0;
+       },
+       F_UNLCK, 0},
   };
   for (const Holder& h : holders) {
     SCOPED_TRACE(h.what);

@@ -271,7 +271,9 @@ bool feedRead(DateParser& p, std::size_t size) noexcept {
 }
 
 bool feedDates(DateParser& p, const char* text, std::size_t size) noexcept {
-  for (const ReadRoom room = readRoom(p); size != 0 && p.failure.status == LoadStatus::ok;) {
+  // (A parser that could not start has no read block, and does not go on.)
+  while (size != 0 && p.failure.status == LoadStatus::ok) {
+    const ReadRoom room = readRoom(p);
     const std::size_t n = std::min(size, room.size);
     std::memcpy(room.at, text, n);
     feedRead(p, n);

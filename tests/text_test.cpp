@@ -192,8 +192,9 @@ TEST(Text, DescribesALoadInWordsWithinItsRoom) {
       {failed(LoadStatus::notInteger, 0, 1, "a\"b\\\x1b\xff", false),
        "f.txt:1: not an integer: \"a\\\"b\\\\\\x1b\\xff\""},
   };
-  for (const auto& [result, want] : cases) {
+  for (const auto& [loaded, want] : cases) {
     SCOPED_TRACE(want);
+    const LoadResult& result = loaded;  // (a binding that a lambda can take)
     EXPECT_EQ(describeLoad("f.txt", result), want);
     expectFitsWhereItFits(
         want, [&](char* first, char* last) { return describeLoad(first, last, "f.txt", result); });

@@ -274,7 +274,7 @@ Scanned scanAvx2(const char* const at, const char* const end, Date* const out) n
                  parts[0] + parts[1] + parts[2] + parts[3]};
 }
 
-char* listAvx2(const Date** next, std::size_t n, char* out, const char*) noexcept {
+char* listAvx2(const Date** next, std::size_t n, char* out, const char* /*stop*/) noexcept {
   static_assert(offsetof(Date, day) == 0 && offsetof(Date, month) == 4 &&
                 offsetof(Date, year) == 8);
   const Date* d = *next;

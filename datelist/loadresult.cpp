@@ -51,9 +51,7 @@ std::to_chars_result describeLoad(char* first, char* last, const char* file,
   const std::size_t size = std::min(static_cast<std::size_t>(written), sizeof tail - 1);
   if (name + size > static_cast<std::size_t>(last - first))
     return {last, std::errc::value_too_large};
-  std::memcpy(first, file, name);
-  std::memcpy(first + name, tail, size);
-  return {first + name + size, std::errc{}};
+  return {std::copy_n(tail, size, std::copy_n(file, name, first)), std::errc{}};
 }
 
 }  // namespace bitwords

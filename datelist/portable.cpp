@@ -134,7 +134,7 @@ Scanned scanPortableUntil(const char* at, const char* until, Date* out) noexcept
   return scan<true>(at, until, out);
 }
 
-char* listPortable(const Date** next, std::size_t n, char* out, const char*) noexcept {
+char* listPortable(const Date** next, std::size_t n, char* out, const char* /*stop*/) noexcept {
   // (Local copies of the place in the records and in the text, which the
   // text written cannot change.)
   const Date* d = *next;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "datelist/dateparse.hpp"
+#include "datelist/kernels.hpp"
 
 using namespace bitwords;
 using namespace bitwords::detail;

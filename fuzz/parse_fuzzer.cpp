@@ -13,6 +13,7 @@
 
 #include "datelist/datefile.hpp"
 #include "datelist/dateparse.hpp"
+#include "datelist/kernels.hpp"
 
 using namespace bitwords;
 using namespace bitwords::detail;

@@ -12,6 +12,14 @@
 #include "datelist/kernels.hpp"
 
 namespace bitwords::detail {
+
+bool stopDates(DateParser& p, LoadStatus status, int error) noexcept {
+  p.failure.status = status;
+  p.failure.error = error;
+  p.token.active = false;
+  return false;
+}
+
 namespace {
 
 // Magnitude of the most negative signed 32-bit value; one less is the most
@@ -31,24 +39,8 @@ constexpr Date decode(bool negative, unsigned long long magnitude) noexcept {
 
 constexpr std::size_t firstCapacity = 256;
 
-}  // namespace
-
-bool stopDates(DateParser& p, LoadStatus status, int error) noexcept {
-  p.failure.status = status;
-  p.failure.error = error;
-  p.token.active = false;
-  return false;
-}
-
-namespace {
-
 // The most records whose size a size_t holds.
 constexpr std::size_t maxRecords = std::numeric_limits<std::size_t>::max() / sizeof(Date);
-
-// The most records the block may hold within the budget.
-std::size_t mostRecords(const DateParser& p) noexcept {
-  return std::min(p.budget / sizeof(Date), maxRecords);
-}
 
 // Resizes the block to hold `records` records (within the budget); false,
 // with the block as it was, where the memory cannot be had. A large block
@@ -69,7 +61,7 @@ bool resize(DateParser& p, std::size_t records) noexcept {
 // what is wanted.
 bool reserve(DateParser& p, std::size_t needed) noexcept {
   if (p.capacity >= needed) return true;
-  const std::size_t most = mostRecords(p);
+  const std::size_t most = p.budget / sizeof(Date);
   const std::size_t wanted = std::min(needed, most);
   if (wanted > p.capacity) {
     const std::size_t least = wanted - p.capacity;
@@ -172,18 +164,6 @@ std::size_t recordBytes(std::uint64_t bytes) noexcept {
   return static_cast<std::size_t>(std::min<std::uint64_t>(records, maxRecords)) * sizeof(Date);
 }
 
-// The scan of the path, a vector path.
-Scanned scanWide(Path path, const char* at, const char* end, Date* out) noexcept {
-  if constexpr (avx512Built) {
-    if (path == Path::avx512) return scanAvx512(at, end, out);
-  }
-  if constexpr (avx2Built) {
-    return scanAvx2(at, end, out);
-  } else {
-    return Scanned{at, 0, 0};  // (no vector path is built)
-  }
-}
-
 // How far the portable scan goes before it hands the text back to the wide
 // scan.
 constexpr std::ptrdiff_t handBack = 64;
@@ -193,20 +173,19 @@ constexpr std::ptrdiff_t handBack = 64;
 // cost two more instructions per value.
 [[gnu::noinline]] const char* scanSealed(DateParser& p, const char* at,
                                          const char* const end) noexcept {
-  const Path path = activePath();
+  const Kernels& path = kernelsOf(activePath());
   const auto take = [&](const Scanned& scanned) {
     p.count += scanned.count;
     p.line += scanned.lines;
     at = scanned.at;
   };
   while (p.failure.status == LoadStatus::ok) {
-    if (path != Path::portable) take(scanWide(path, at, end, p.dates + p.count));
-    // What the wide scan leaves (a window with other bytes, a long token,
-    // the text's last bytes) the portable scan takes, for a stretch when
-    // the wide scan is to have it back.
-    const char* const stretch = path != Path::portable && end - at > handBack ? at + handBack : end;
-    take(path == Path::portable ? scanPortable(at, end, p.dates + p.count)
-                                : scanPortableUntil(at, stretch, p.dates + p.count));
+    take(path.scan(at, end, p.dates + p.count));
+    // What a vector scan leaves (a window with other bytes, a long token,
+    // the text's last bytes) the portable scan takes, for a stretch, and
+    // hands back; after the portable scan itself, it stops at once.
+    const char* const stretch = end - at > handBack ? at + handBack : end;
+    take(scanPortableUntil(at, stretch, p.dates + p.count));
     if (at == end) break;
     if (at > stretch) continue;
     // Anything else (a sign, eight digits or more, a stray byte, a token

@@ -1,7 +1,9 @@
 #include "datelist/datetext.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "datelist/kernels.hpp"
 #include "datelist/listing.hpp"
@@ -17,26 +19,12 @@ static_assert(placeReach <= maxDateText);
 char* placeDate(char* out, Date d) noexcept {
   const Date* next = &d;
   if (char* const end = detail::listPortable(&next, 1, out, nullptr); next != &d) return end;
-  out = detail::writeDecimal(out, d.day);
-  *out++ = '/';
-  out = detail::writeDecimal(out, d.month);
-  *out++ = '/';
-  out = detail::writeDecimal(out, d.year);
-  *out++ = '\n';
-  return out;
-}
-
-// Lists records from *next, at most n, which fit, while they are listable,
-// on the path.
-char* listOn(detail::Path path, const Date** next, std::size_t n, char* out,
-             const char* stop) noexcept {
-  const Date* const last = *next + n;
-  if (detail::avx512Built && path == detail::Path::avx512) {
-    out = detail::listAvx512(next, n, out, stop);
-  } else if (detail::avx2Built && path == detail::Path::avx2) {
-    out = detail::listAvx2(next, n, out, stop);
+  for (const std::int32_t field : {d.day, d.month, d.year}) {
+    out = detail::writeDecimal(out, field);
+    *out++ = '/';
   }
-  return detail::listPortable(next, static_cast<std::size_t>(last - *next), out, stop);
+  out[-1] = '\n';
+  return out;
 }
 
 }  // namespace
@@ -68,7 +56,9 @@ std::size_t formatDates(const Date** next, const Date* end, char* out, std::size
                                     ? static_cast<std::size_t>(end - d)
                                     : fit;
       const Date* const last = d + bound;
-      at = listOn(path, &d, bound, at, stop);
+      // The path's listing, and the portable one for the last few.
+      at = detail::kernelsOf(path).list(&d, bound, at, stop);
+      at = detail::listPortable(&d, static_cast<std::size_t>(last - d), at, stop);
       if (d == last || d->year == 0) continue;
     }
     // Not listable, or near the end of the room: one whole line, if it fits.

@@ -73,10 +73,6 @@ constexpr bool within(std::int32_t value, Field f) noexcept {
   return static_cast<std::uint32_t>(value) - listableField(f).offset <= listableField(f).limit;
 }
 
-constexpr bool listable(Date d) noexcept {
-  return within(d.day, dayField) && within(d.month, monthField) && within(d.year, yearField);
-}
-
 // Where a listable record's "day/month/" text stands in the listing's table.
 constexpr std::uint32_t dayMonthIndex(std::uint32_t day, std::uint32_t month) noexcept {
   return (day << monthField.width) + month;
@@ -124,5 +120,15 @@ Scanned scanPortableUntil(const char* at, const char* until, Date* out) noexcept
 char* listPortable(const Date** next, std::size_t n, char* out, const char* stop) noexcept;
 char* listAvx2(const Date** next, std::size_t n, char* out, const char* stop) noexcept;
 char* listAvx512(const Date** next, std::size_t n, char* out, const char* stop) noexcept;
+
+// A path's scan and listing, as one record: the parser and the listing
+// call the active path's through it.
+struct Kernels {
+  Scanned (*scan)(const char* at, const char* end, Date* out) noexcept;
+  char* (*list)(const Date** next, std::size_t n, char* out, const char* stop) noexcept;
+};
+
+// The kernels of a path that this machine can run (pathAvailable()).
+[[nodiscard]] const Kernels& kernelsOf(Path path) noexcept;
 
 }  // namespace bitwords::detail

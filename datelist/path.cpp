@@ -26,6 +26,17 @@ Path bestPath() noexcept {
 }
 // GCOVR_EXCL_STOP
 
+// Each built path's kernels, in the order of Path.
+constexpr Kernels kernels[] = {
+    {scanPortable, listPortable},
+#ifdef BITWORDS_AVX2
+    {scanAvx2, listAvx2},
+#endif
+#ifdef BITWORDS_AVX512
+    {scanAvx512, listAvx512},
+#endif
+};
+
 // The best path, asked once; and the path in use, relaxed, as every value
 // it holds is a path that this machine runs correctly.
 const Path best = bestPath();
@@ -35,6 +46,10 @@ std::atomic<Path> active{best};
 
 bool pathAvailable(Path path) noexcept {
   return path <= best;
+}
+
+const Kernels& kernelsOf(Path path) noexcept {
+  return kernels[static_cast<int>(path)];
 }
 
 Path activePath() noexcept {

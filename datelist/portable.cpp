@@ -12,26 +12,6 @@
 namespace bitwords::detail {
 namespace {
 
-// The classes of bytes that the scan tells apart: white space, and among
-// it the line feed.
-constexpr unsigned char space = 1;
-constexpr unsigned char lineFeed = 2;
-struct ByteClasses {
-  unsigned char of[256];
-};
-constexpr ByteClasses byteClasses = [] {
-  ByteClasses table{};
-  for (unsigned c = 0; c < 256; ++c) {
-    table.of[c] = static_cast<unsigned char>((isSpace(static_cast<unsigned char>(c)) ? space : 0) |
-                                             (c == '\n' ? lineFeed : 0));
-  }
-  return table;
-}();
-
-unsigned classOf(char c) noexcept {
-  return byteClasses.of[static_cast<unsigned char>(c)];
-}
-
 // A record's day and month for each of the word's bits 11 to 19 (its month
 // and day fields), as the record's first eight bytes hold them: one load
 // and one store decode both.
@@ -84,7 +64,7 @@ template <bool bounded>
       } else if (*after == '\r' && after[1] == '\n') {
         ++lines;
         at = after + 2;
-      } else if ((classOf(*after) & space) != 0) {
+      } else if (isSpace(static_cast<unsigned char>(*after))) {
         at = after + 1;
       } else {
         break;
@@ -95,10 +75,8 @@ template <bool bounded>
     }
     // White space runs on; anything else (the seal among them) stops the
     // scan.
-    const unsigned here = nonDigits != 0 ? classOf(*at) : 0;
-    if ((here & space) == 0) break;
-    lines += here >> 1;
-    ++at;
+    if (nonDigits == 0 || !isSpace(static_cast<unsigned char>(*at))) break;
+    lines += *at++ == '\n' ? 1U : 0U;
   }
   return Scanned{at, static_cast<std::size_t>(to - out), lines};
 }

@@ -124,36 +124,7 @@ struct Gathered {
   return Gathered{lo, hi, full};
 }
 
-// Line feeds in [from, to), for a scan that stopped short of its windows.
-std::uint64_t lineFeeds(const char* from, const char* to) noexcept {
-  std::uint64_t n = 0;
-  for (; from != to; ++from) n += *from == '\n' ? 1 : 0;
-  return n;
-}
-
 }  // namespace
-
-// The first of the lanes set in `full` (of the tokens ending at the
-// offsets `ends` from `at`, the first `taken` of them real) whose token has
-// more than eight digits, with its start; `taken` where there is none.
-struct LongToken {
-  std::size_t lane;
-  const char* start;
-};
-
-[[gnu::noinline]] LongToken findLongToken(const char* at, const std::uint32_t* ends, int full,
-                                          std::size_t taken) noexcept {
-  for (; full != 0; full &= full - 1) {
-    const auto lane = static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(full)));
-    const char* const last = at + ends[lane];
-    if (lane < taken && isDigit(static_cast<unsigned char>(last[-8]))) {
-      const char* start = last - 8;
-      while (start > at && isDigit(static_cast<unsigned char>(start[-1]))) --start;
-      return LongToken{lane, start};
-    }
-  }
-  return LongToken{taken, nullptr};
-}
 
 // Converts the tokens ending at the n offsets `ends` from `at` (n a
 // multiple of eight, the last of them scratch where fewer are real) to
@@ -167,11 +138,16 @@ struct LongToken {
   for (std::size_t i = 0; i < n; i += 8) {
     const Gathered g = gatherEight(at, ends + i);
     convertEight(g.lo, g.hi, out + i);
-    if (g.full != 0) [[unlikely]] {
-      const LongToken t = findLongToken(at, ends + i, g.full, real - i < 8 ? real - i : 8);
-      if (t.start != nullptr) {
-        *longToken = t.start;
-        return i + t.lane;
+    // A lane of eight digits is a real token's whole, or the end of a longer
+    // one: the first such is taken by the portable scan from its start.
+    for (int full = g.full; full != 0; full &= full - 1) {
+      const std::size_t lane =
+          i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(full)));
+      const char* start = at + ends[lane] - 8;
+      if (lane < real && isDigit(static_cast<unsigned char>(*start))) {
+        while (start > at && isDigit(static_cast<unsigned char>(start[-1]))) --start;
+        *longToken = start;
+        return lane;
       }
     }
   }
@@ -264,7 +240,8 @@ Scanned scanAvx2(const char* const at, const char* const end, Date* const out) n
   // line feeds again up to it), or at the end of the last window taken,
   // or at the start of a token that runs on past it.
   if (longToken != nullptr) {
-    return Scanned{longToken, static_cast<std::size_t>(to - out), lineFeeds(at, longToken)};
+    return Scanned{longToken, static_cast<std::size_t>(to - out),
+                   static_cast<std::uint64_t>(std::count(at, longToken, '\n'))};
   }
   const char* stop = s.w;
   while (s.carry != 0 && stop > at && isDigit(static_cast<unsigned char>(stop[-1]))) --stop;
@@ -279,18 +256,13 @@ char* listAvx2(const Date** next, std::size_t n, char* out, const char* /*stop*/
                 offsetof(Date, year) == 8);
   const Date* d = *next;
   for (; n >= 8; n -= 8, d += 8) {
-    const auto* v = reinterpret_cast<const __m256i*>(d);
-    const __m256i v0 = _mm256_loadu_si256(v);
-    const __m256i v1 = _mm256_loadu_si256(v + 1);
-    const __m256i v2 = _mm256_loadu_si256(v + 2);
     // Each field less its offset at most its limit, as unsigned numbers, in
     // the records' own layout.
     __m256i ok = _mm256_set1_epi32(-1);
     for (int i = 0; i < 3; ++i) {
-      const __m256i x = _mm256_sub_epi32(i == 0   ? v0
-                                         : i == 1 ? v1
-                                                  : v2,
-                                         vectorOf(lanes::offsets<24>, i));
+      const __m256i x =
+          _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(d) + i),
+                           vectorOf(lanes::offsets<24>, i));
       ok = _mm256_and_si256(
           ok, _mm256_cmpeq_epi32(_mm256_min_epu32(x, vectorOf(lanes::limits<24>, i)), x));
     }

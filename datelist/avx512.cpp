@@ -36,33 +36,33 @@ namespace {
 
 // ---- Constants, made at compile time
 
-using lanes::bytesBy;
-using lanes::dwordsBy;
+using lanes::Bytes;
+using lanes::Dwords;
 
 // The byte numbers of a window.
-constexpr auto byteNumbers = bytesBy<64>([](std::size_t i) { return i; });
+constexpr auto byteNumbers = Bytes<64>::by([](std::size_t i) { return i; });
 // For the eight 8-byte lanes of a token gather: the lane's token, and the
 // byte's place from the token's last byte (-7 to 0).
-constexpr auto laneToken = bytesBy<64>([](std::size_t i) { return i / 8; });
-constexpr auto fromLast = bytesBy<64>([](std::size_t i) { return static_cast<int>(i % 8) - 7; });
+constexpr auto laneToken = Bytes<64>::by([](std::size_t i) { return i / 8; });
+constexpr auto fromLast = Bytes<64>::by([](std::size_t i) { return static_cast<int>(i % 8) - 7; });
 // The low words of the two dwords of each 64-bit lane, side by side in its
 // first dword.
-constexpr auto fourWords = bytesBy<64>([](std::size_t i) {
+constexpr auto fourWords = Bytes<64>::by([](std::size_t i) {
   constexpr std::size_t from[8] = {0, 1, 4, 5, 0, 0, 0, 0};
   return i / 8 * 8 + from[i % 8];
 });
-[[gnu::always_inline]] inline __m512i vectorOf(const lanes::Bytes<64>& bytes) noexcept {
+[[gnu::always_inline]] inline __m512i vectorOf(const Bytes<64>& bytes) noexcept {
   return _mm512_load_si512(bytes.of);
 }
 
 // Sixteen records in three vectors of dwords, and eight in the first two
 // of them.
-[[gnu::always_inline]] inline __m512i vectorOf(const lanes::Dwords<48>& lanes, int part) noexcept {
+[[gnu::always_inline]] inline __m512i vectorOf(const Dwords<48>& lanes, int part) noexcept {
   return _mm512_load_si512(lanes.of + std::ptrdiff_t{16} * part);
 }
 
 // Placing eight values as records: the value each lane takes.
-constexpr auto recordOf = dwordsBy<48>([](std::size_t i) { return 2 * (i / 3); });
+constexpr auto recordOf = Dwords<48>::by([](std::size_t i) { return 2 * (i / 3); });
 // Gathering one field of sixteen records from the three vectors, in the
 // order 0 4 1 5 2 6 3 7, 8 12 9 13 ... (so that the text words of each half
 // unpack as 0 1 2 3 and 4 5 6 7): its place among the first two (0 to 31),
@@ -72,11 +72,11 @@ constexpr int listOrder(int i) noexcept {
   return i / 8 * 8 + i % 2 * 4 + i % 8 / 2;
 }
 template <int field>
-constexpr auto fieldInFirstTwo = dwordsBy<48>([](std::size_t i) {
+constexpr auto fieldInFirstTwo = Dwords<48>::by([](std::size_t i) {
   return (3 * listOrder(static_cast<int>(i % 16)) + field) % 32;
 });
 template <int field>
-constexpr auto fieldInLast = dwordsBy<48>([](std::size_t i) {
+constexpr auto fieldInLast = Dwords<48>::by([](std::size_t i) {
   const int at = 3 * listOrder(static_cast<int>(i % 16)) + field;
   return at >= 32 ? 16 + at - 32 : static_cast<int>(i % 16);
 });
@@ -210,10 +210,9 @@ char* listAvx512(const Date** next, std::size_t n, char* out, const char* stop) 
     // Each field less its offset at most its limit, as unsigned numbers.
     const auto within = [](__mmask16 so_far, __m512i x, Field f) {
       const Listable l = listableField(f);
-      const __m512i less =
-          l.offset == 0 ? x : _mm512_sub_epi32(x, _mm512_set1_epi32(static_cast<int>(l.offset)));
-      return _mm512_mask_cmple_epu32_mask(so_far, less,
-                                          _mm512_set1_epi32(static_cast<int>(l.limit)));
+      return _mm512_mask_cmple_epu32_mask(
+          so_far, _mm512_sub_epi32(x, _mm512_set1_epi32(static_cast<int>(l.offset))),
+          _mm512_set1_epi32(static_cast<int>(l.limit)));
     };
     const __mmask16 listable =
         within(within(within(0xFFFF, day, dayField), month, monthField), year, yearField);

@@ -32,48 +32,42 @@ constexpr Field fieldOf(std::size_t lane) noexcept {
 }
 
 // A number per lane, kept in memory, so that the compiler reads it where
-// it is used rather than building it again in a register.
+// it is used rather than building it again in a register; by(of) makes
+// lane i of(i).
 template <typename T, std::size_t N>
 struct alignas(64) Lanes {
   T of[N];
+  template <typename Of>
+  static constexpr Lanes by(Of of) noexcept {
+    Lanes lanes{};
+    for (std::size_t i = 0; i < N; ++i) lanes.of[i] = static_cast<T>(of(i));
+    return lanes;
+  }
 };
 template <std::size_t N>
 using Dwords = Lanes<std::int32_t, N>;
 template <std::size_t N>
 using Bytes = Lanes<std::int8_t, N>;
 
-template <typename T, std::size_t N, typename Of>
-constexpr Lanes<T, N> lanesBy(Of of) noexcept {
-  Lanes<T, N> lanes{};
-  for (std::size_t i = 0; i < N; ++i) lanes.of[i] = static_cast<T>(of(i));
-  return lanes;
-}
-template <std::size_t N, typename Of>
-constexpr Dwords<N> dwordsBy(Of of) noexcept {
-  return lanesBy<std::int32_t, N>(of);
-}
-template <std::size_t N, typename Of>
-constexpr Bytes<N> bytesBy(Of of) noexcept {
-  return lanesBy<std::int8_t, N>(of);
-}
-
 // Per lane of records: the shift and mask of its field, and the listable
 // check's offset and limit.
 template <std::size_t N>
-inline constexpr Dwords<N> shifts = dwordsBy<N>([](std::size_t i) { return fieldOf(i).shift; });
+inline constexpr Dwords<N> shifts = Dwords<N>::by([](std::size_t i) { return fieldOf(i).shift; });
 template <std::size_t N>
-inline constexpr Dwords<N> masks = dwordsBy<N>([](std::size_t i) { return fieldMask(fieldOf(i)); });
+inline constexpr Dwords<N> masks = Dwords<N>::by([](std::size_t i) {
+  return fieldMask(fieldOf(i));
+});
 template <std::size_t N>
-inline constexpr Dwords<N> offsets = dwordsBy<N>([](std::size_t i) {
+inline constexpr Dwords<N> offsets = Dwords<N>::by([](std::size_t i) {
   return listableField(fieldOf(i)).offset;
 });
 template <std::size_t N>
-inline constexpr Dwords<N> limits = dwordsBy<N>([](std::size_t i) {
+inline constexpr Dwords<N> limits = Dwords<N>::by([](std::size_t i) {
   return listableField(fieldOf(i)).limit;
 });
 
 template <std::size_t N, int B>
-inline constexpr Bytes<N> splat = bytesBy<N>([](std::size_t) { return B; });
+inline constexpr Bytes<N> splat = Bytes<N>::by([](std::size_t) { return B; });
 
 // White space by a lookup on a byte's low four bits (a byte shuffle, which
 // gives 0 for bytes of 0x80 and above): a byte is white space where the
@@ -85,7 +79,7 @@ constexpr int spaceWithLowBits(std::size_t low) noexcept {
   return 0;
 }
 template <std::size_t N>
-inline constexpr Bytes<N> spaces = bytesBy<N>([](std::size_t i) {
+inline constexpr Bytes<N> spaces = Bytes<N>::by([](std::size_t i) {
   return spaceWithLowBits(i % 16);
 });
 static_assert([] {

@@ -63,16 +63,6 @@ int openForAppend(const char* path, bool create) noexcept {
   return fd;
 }
 
-// Whether the last of the `size` bytes of the regular file open on fd is a
-// line feed; a file that cannot be read through it (open write-only)
-// counts as not ending in one.
-bool endsWithLineFeed(int fd, off_t size) noexcept {
-  // A read that fails leaves `last` as it is, not a line feed.
-  char last = 0;
-  static_cast<void>(::pread(fd, &last, 1, size - 1));
-  return last == '\n';
-}
-
 // Whether `more` bytes after `size` would pass the process's file-size
 // limit. The write would stop part way there, and the signal it raises
 // would end the process with the fragment in the file.
@@ -202,9 +192,12 @@ int appendUnderLock(int fd, const char* text, std::size_t size, Wait wait) noexc
   static_cast<void>(::fstat(fd, &info));
 
   // A line feed first where the last line may be unfinished (harmless white
-  // space where it was not).
+  // space where it was not): where the last byte is not one, or cannot be
+  // read through fd (open write-only), which leaves `last` as it is.
+  char last = 0;
+  if (info.st_size > 0) static_cast<void>(::pread(fd, &last, 1, info.st_size - 1));
+  const bool separate = info.st_size > 0 && last != '\n';
   char line[1 + maxLine];
-  const bool separate = info.st_size > 0 && !endsWithLineFeed(fd, info.st_size);
   line[0] = '\n';
   std::copy(text, text + size, line + 1);
   const char* const from = separate ? line : line + 1;
@@ -240,9 +233,8 @@ int createWithLine(const char* path, const char* line, std::size_t size) noexcep
   const char* const slash = std::strrchr(path, '/');
   char folder[PATH_MAX] = ".";
   if (slash != nullptr) {
-    const auto length = static_cast<std::size_t>(std::max(slash - path, std::ptrdiff_t{1}));
-    std::memcpy(folder, path, length);
-    folder[length] = '\0';
+    std::snprintf(folder, sizeof folder, "%.*s",
+                  static_cast<int>(std::max(slash - path, std::ptrdiff_t{1})), path);
   }
   const int fd = ::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   // (Where it fails, so does a file made by its name, and tells why, but on

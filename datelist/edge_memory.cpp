@@ -169,13 +169,6 @@ std::uint64_t addressSpaceLeft() noexcept {
   return std::min(left(space.rlim_cur, pages[0]), left(data.rlim_cur, pages[5]));
 }
 
-std::uint64_t physicalMemory() noexcept {
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long size = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || size <= 0) return unlimited;
-  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size);
-}
-
 }  // namespace
 
 std::uint64_t leftInGroup(std::string_view limit, std::string_view usage, std::string_view stat,
@@ -198,8 +191,11 @@ std::size_t memoryBudget(std::size_t wanted) noexcept {
   const auto less = [](std::uint64_t room, std::uint64_t reserve) {
     return room > reserve ? room - reserve : 0;
   };
-  const std::uint64_t budget = std::min(
-      {physicalMemory(), less(addressSpaceLeft(), spaceReserve), less(cgroupLeft(), groupReserve)});
+  // (sysconf cannot fail for the machine's pages and their size.)
+  const std::uint64_t machine = static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) *
+                                static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const std::uint64_t budget =
+      std::min({machine, less(addressSpaceLeft(), spaceReserve), less(cgroupLeft(), groupReserve)});
   return static_cast<std::size_t>(std::min<std::uint64_t>(wanted, budget));
 }
 

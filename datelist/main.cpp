@@ -15,27 +15,22 @@
 
 namespace {
 
-using bitwords::Date;
-using bitwords::LoadResult;
-using bitwords::LoadStatus;
-using bitwords::detail::closeFile;
-using bitwords::detail::standardError;
-using bitwords::detail::standardOutput;
-using bitwords::detail::writeAll;
+using namespace bitwords;
+namespace edge = bitwords::detail;  // what the program asks of the system
 
 constexpr char fileName[] = "fechas.txt";
 
 // Writes one diagnostic line to standard error, "datelist: " and the
 // pieces, in one write.
 void report(std::string_view what, std::string_view more = {}) noexcept {
-  char line[32 + sizeof fileName + bitwords::maxLoadText];
+  char line[32 + sizeof fileName + maxLoadText];
   char* at = line;
   for (const std::string_view piece : {std::string_view("datelist: "), what, more}) {
     const auto room = static_cast<std::size_t>(line + sizeof line - 1 - at);
     at = std::copy_n(piece.data(), std::min(piece.size(), room), at);
   }
   *at++ = '\n';
-  static_cast<void>(writeAll(standardError, line, static_cast<std::size_t>(at - line)));
+  static_cast<void>(edge::writeAll(edge::standardError, line, static_cast<std::size_t>(at - line)));
 }
 
 // Lists the count records up to the first whose year is 0; 0 or the errno
@@ -45,8 +40,8 @@ int list(const Date* dates, std::size_t count) noexcept {
   const Date* next = dates;
   const Date* const end = dates + count;
   while (next != end && next->year != 0) {
-    const std::size_t size = bitwords::formatDates(&next, end, buffer, sizeof buffer);
-    if (const int error = writeAll(standardOutput, buffer, size)) return error;
+    const std::size_t size = formatDates(&next, end, buffer, sizeof buffer);
+    if (const int error = edge::writeAll(edge::standardOutput, buffer, size)) return error;
   }
   return 0;
 }
@@ -56,20 +51,19 @@ int list(const Date* dates, std::size_t count) noexcept {
 int main() {
   // The array is held until the process ends, which releases it whole.
   static Date* dates = nullptr;
-  const LoadResult result = bitwords::loadDates(&dates, fileName);
+  const LoadResult result = loadDates(&dates, fileName);
 
   // No array (not even a terminator could be had) lists nothing.
   int writeError = list(dates, result.count);
   // A closed standard output with nothing written to it is no error.
   if (writeError == 0) {
-    const int closed = closeFile(standardOutput);
+    const int closed = edge::closeFile(edge::standardOutput);
     if (closed != EBADF) writeError = closed;
   }
   if (writeError != 0) report("write error: ", std::strerror(writeError));
   if (result.status != LoadStatus::ok) {
-    char text[sizeof fileName + bitwords::maxLoadText];
-    const std::to_chars_result end =
-        bitwords::describeLoad(text, text + sizeof text, fileName, result);
+    char text[sizeof fileName + maxLoadText];
+    const std::to_chars_result end = describeLoad(text, text + sizeof text, fileName, result);
     report({text, static_cast<std::size_t>(end.ptr - text)});
   }
   return writeError != 0 || result.status != LoadStatus::ok ? 1 : 0;

@@ -23,6 +23,7 @@
 #include <limits>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #include "datelist/datefile.hpp"
@@ -420,20 +421,13 @@ TEST(Append, ConcurrentAppendersNeitherTearNorLoseLines) {
 
 TEST(Read, ReportsFilesThatCannotBeRead) {
   TempDir dir;
-  struct Case {
-    std::filesystem::path path;
-    LoadStatus status;
-    int error;
-  };
-  const Case cases[] = {
-      {dir.path / "missing", LoadStatus::cannotOpen, ENOENT},
-      {dir.path, LoadStatus::readError, EISDIR},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    const Loaded got = load(c.path);
-    EXPECT_EQ(got.status, c.status);
-    EXPECT_EQ(got.error, c.error);
+  for (const auto& [path, status, error] :
+       {std::tuple{dir.path / "missing", LoadStatus::cannotOpen, ENOENT},
+        std::tuple{dir.path, LoadStatus::readError, EISDIR}}) {
+    SCOPED_TRACE(path);
+    const Loaded got = load(path);
+    EXPECT_EQ(got.status, status);
+    EXPECT_EQ(got.error, error);
     EXPECT_TRUE(got.dates.empty());
   }
 }
@@ -509,22 +503,6 @@ TEST(Read, WaitsThroughSignals) {
 
 // ---- Waiting in turn
 
-// Shared between a test and its children: whether they are to stop, and
-// how many have started.
-struct StopFlag {
-  std::atomic<int>* flag = static_cast<std::atomic<int>*>(
-      ::mmap(nullptr, 2 * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
-             MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-  std::atomic<int>* started = flag + 1;
-  StopFlag() {
-    new (flag) std::atomic<int>(0);
-    new (started) std::atomic<int>(0);
-  }
-  ~StopFlag() { ::munmap(flag, 2 * sizeof(std::atomic<int>)); }
-  StopFlag(const StopFlag&) = delete;
-  StopFlag& operator=(const StopFlag&) = delete;
-};
-
 // Loads and appends take their turns, with every core busy: loads beside
 // appenders that append back to back complete, and so do appends beside
 // loaders whose shared locks overlap without a gap. Each in the background
@@ -557,27 +535,34 @@ TEST(Lock, LoadsAndAppendsTakeTheirTurnsOnBusyCores) {
       std::free(dates);
       return whole;
     };
-    StopFlag stop;
+    // Shared with the children: whether they are to stop, and how many
+    // have started.
+    auto* const shared = static_cast<std::atomic<int>*>(
+        ::mmap(nullptr, 2 * sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
+               MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    std::atomic<int>& stop = *new (shared) std::atomic<int>(0);
+    std::atomic<int>& started = *new (shared + 1) std::atomic<int>(0);
     std::vector<pid_t> others;
     for (int i = 0; i < 2; ++i) {
       others.push_back(startChild([&] {
-        for (int done = 0; stop.flag->load() == 0; ++done) {
+        for (int done = 0; stop.load() == 0; ++done) {
           slowly(loadsWait ? Call::write : Call::read);
           if (!(loadsWait ? append() : loadWhole())) return 1;
-          if (done == 0) ++*stop.started;
+          if (done == 0) ++started;
         }
         return 0;
       }));
       ::usleep(10'000);
     }
-    while (stop.started->load() < 2) ::usleep(1000);
+    while (started.load() < 2) ::usleep(1000);
     int failed = 0;
     for (int turn = 0; turn < 20 && failed == 0; ++turn) {
       failed += (loadsWait ? loadWhole() : appendDate(christmas, file.c_str()) == 0) ? 0 : 1;
     }
-    stop.flag->store(1);
+    stop.store(1);
     for (const pid_t pid : others) EXPECT_EQ(waitChild(pid), 0);
     EXPECT_EQ(failed, 0);
+    ::munmap(shared, 2 * sizeof(std::atomic<int>));
   }
 }
 
@@ -690,18 +675,13 @@ bool fakeCgroupLimit(bool ownGroup) {
   return true;
 }
 
-// What the process maps, all of it or its data (private writable) alone.
-std::size_t inUse(int field) {
+// What the process maps, as the limit of the resource counts it: all of it
+// (RLIMIT_AS), or its data, private and writable (RLIMIT_DATA).
+std::size_t inUse(int resource) {
   std::ifstream statm("/proc/self/statm");
   std::size_t pages = 0;
-  for (int i = 0; i <= field; ++i) statm >> pages;
+  for (int i = 0; i <= (resource == RLIMIT_AS ? 0 : 5); ++i) statm >> pages;
   return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-}
-std::size_t addressSpaceInUse() {
-  return inUse(0);
-}
-std::size_t dataInUse() {
-  return inUse(5);
 }
 
 // Fills the child's own tmpfs with `bytes`: memory that its cgroup is
@@ -740,24 +720,19 @@ TEST(Memory, KeepsTheDatesThatFitAndSaysWhereTheyDoNot) {
     std::size_t most;           // the most bytes the records may take; 0: all must load
     bool unbudgeted = false;    // the parser alone, given no budget, meets the limit
   };
-  const auto addressSpace = [](std::size_t room) {
-    return [=] { return softLimit(RLIMIT_AS, addressSpaceInUse() + room); };
+  // A limit of the resource `room` bytes above what the process maps.
+  const auto above = [](int resource, std::size_t room) {
+    return [=] { return softLimit(resource, inUse(resource) + room); };
   };
   const Limit limits[] = {
-      {"address space, short", {}, addressSpace(24 * mib), 24 * mib},
+      {"address space, short", {}, above(RLIMIT_AS, 24 * mib), 24 * mib},
       // (The heap may hand it memory that the process had mapped before.)
-      {"address space, a parse given no budget", {}, addressSpace(24 * mib), SIZE_MAX, true},
-      {"data size, short",
-       {},
-       [] { return softLimit(RLIMIT_DATA, dataInUse() + 24 * mib); },
-       24 * mib},
+      {"address space, a parse given no budget", {}, above(RLIMIT_AS, 24 * mib), SIZE_MAX, true},
+      {"data size, short", {}, above(RLIMIT_DATA, 24 * mib), 24 * mib},
       {"no /proc to look in", {.mount = "/proc"}, [] { return true; }, 0},
-      {"address space, room for the dates once", {}, addressSpace(72 * mib), 0},
-      {"address space, room for the dates and a little", {}, addressSpace(47 * mib), 0},
-      {"data size, room for the dates and a little",
-       {},
-       [] { return softLimit(RLIMIT_DATA, dataInUse() + 47 * mib); },
-       0},
+      {"address space, room for the dates once", {}, above(RLIMIT_AS, 72 * mib), 0},
+      {"address space, room for the dates and a little", {}, above(RLIMIT_AS, 47 * mib), 0},
+      {"data size, room for the dates and a little", {}, above(RLIMIT_DATA, 47 * mib), 0},
       {"faked cgroup, own group",
        {.mount = "/sys/fs/cgroup"},
        [] { return fakeCgroupLimit(true); },
@@ -855,7 +830,7 @@ TEST(Memory, ReportsEveryAllocationThatFails) {
   std::vector<void*> grabbed;
   grabbed.reserve(1 << 16);
   const int got = inChild([&] {
-    if (!softLimit(RLIMIT_AS, addressSpaceInUse())) return refused;
+    if (!softLimit(RLIMIT_AS, inUse(RLIMIT_AS))) return refused;
     // The heap may still have room for a block from earlier tests: take it.
     for (void* chunk;
          grabbed.size() < grabbed.capacity() && (chunk = std::malloc(4096)) != nullptr;) {

@@ -14,15 +14,12 @@
 
 #include "datelist/datetext.hpp"
 #include "datelist/loadresult.hpp"
-#include "tests/support/paths.hpp"
+#include "tests/support/loaded.hpp"
 
 using namespace bitwords;
 using namespace bitwords::detail;
 
 namespace {
-
-constexpr Date christmas{25, 12, 2018};
-constexpr Date newYear{1, 1, 2000};
 
 std::string printed(Date d) {
   char text[64];

@@ -6,14 +6,6 @@
 
 namespace {
 
-bool writeText(const std::filesystem::path& file, const std::string& text) {
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
-  const bool written =
-      fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  if (fd >= 0) ::close(fd);
-  return written;
-}
-
 // An ext2 file system of `bytes` bytes (1 KiB blocks, none kept for root),
 // made in an image beside the folder and mounted on it through a loop
 // device that goes with the mount.
@@ -68,7 +60,7 @@ std::string refusedReason(const Isolation& isolation) {
 
 bool enterIsolation(const Isolation& isolation, const std::filesystem::path& group) {
   const bool root = ::geteuid() == 0;
-  if (!group.empty() && !writeText(group / "cgroup.procs", "0")) return false;
+  if (!group.empty() && !writeFile(group / "cgroup.procs", "0")) return false;
   if (!isolation.mount.empty()) {
     const uid_t uid = ::geteuid();
     const gid_t gid = ::getegid();
@@ -76,9 +68,9 @@ bool enterIsolation(const Isolation& isolation, const std::filesystem::path& gro
     if (::unshare(root ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
     // The same identity inside, so that files keep their owner.
     if (!root &&
-        (!writeText("/proc/self/setgroups", "deny") ||
-         !writeText("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
-         !writeText("/proc/self/gid_map",
+        (!writeFile("/proc/self/setgroups", "deny") ||
+         !writeFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
+         !writeFile("/proc/self/gid_map",
                     std::to_string(gid) + " " + std::to_string(gid) + " 1"))) {
       return false;
     }
@@ -99,7 +91,7 @@ MemoryGroup::MemoryGroup(std::uint64_t limit) {
   const MemoryCgroup own = ownMemoryCgroup();
   const std::filesystem::path made = own.folder() / ("bitwords-" + std::to_string(::getpid()));
   if (::mkdir(made.c_str(), 0755) != 0) return;
-  if (writeText(made / (own.v1 ? "memory.limit_in_bytes" : "memory.max"), std::to_string(limit))) {
+  if (writeFile(made / (own.v1 ? "memory.limit_in_bytes" : "memory.max"), std::to_string(limit))) {
     path = made;
   } else {
     ::rmdir(made.c_str());

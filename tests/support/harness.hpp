@@ -32,9 +32,13 @@ extern "C" void __gcov_dump(void);
 
 // ---- Files
 
-inline void writeFile(const std::filesystem::path& file, std::string_view bytes) {
-  std::ofstream(file, std::ios::binary)
-      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+// Writes the bytes to the file, as the shell's > does (so also to a file
+// of /proc or of a cgroup); false where that fails.
+inline bool writeFile(const std::filesystem::path& file, std::string_view bytes) {
+  std::ofstream out(file, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
 }
 
 inline std::string readFile(const std::filesystem::path& file) {

@@ -114,7 +114,7 @@ void expectFaults(const std::vector<Fault>& faults) {
     const int got = inChild(
         [&] {
           if (c.place == fifo ? ::mkfifo(file.c_str(), 0600) != 0
-                              : (c.before != noFile && (writeFile(file, c.before), false)))
+                              : (c.before != noFile && !writeFile(file, c.before)))
             return 100;
           if (c.place == writeOnly && ::chmod(file.c_str(), 0222) != 0) return 100;
           if (c.scene && !c.scene(file)) return refused;
@@ -179,13 +179,6 @@ bool appendOnlyOnAFullDisk(const std::filesystem::path& file) {
   }
   ::close(fill);
   return made;
-}
-
-// Appends a line as a writer that takes no lock (a shell's >>) would.
-void appendUnlocked(const std::filesystem::path& file, const char* line) {
-  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND);
-  if (fd >= 0) static_cast<void>(::write(fd, line, std::strlen(line)));
-  ::close(fd);
 }
 
 int leaseHolder = -1;
@@ -262,7 +255,8 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
       // the append's own bytes are cut back.
       {"a writer without the lock, then the limit", line, EFBIG,
        [&](const std::filesystem::path& file) {
-         beforeNext(Call::write, [file] { appendUnlocked(file, "474877\n"); });
+         // A writer that takes no lock, as a shell's >>.
+         beforeNext(Call::write, [file] { std::ofstream(file, std::ios::app) << "474877\n"; });
          return sizeLimit(SIG_IGN, 18)(file);
        },
        ownDisk, noSizeLimit, "845794\n474877\n"},
@@ -528,12 +522,8 @@ TEST(Lock, LoadsAndAppendsTakeTheirTurnsOnBusyCores) {
     };
     // A load whose every line is whole.
     const auto loadWhole = [&] {
-      Date* dates = nullptr;
-      const LoadResult r = loadDates(&dates, file.c_str());
-      bool whole = r.status == LoadStatus::ok;
-      for (std::size_t i = 0; whole && i < r.count; ++i) whole = dates[i] == christmas;
-      std::free(dates);
-      return whole;
+      const Loaded got = load(file);
+      return got.status == LoadStatus::ok && got.dates == std::vector(got.dates.size(), christmas);
     };
     // Shared with the children: whether they are to stop, and how many
     // have started.
@@ -566,13 +556,14 @@ TEST(Lock, LoadsAndAppendsTakeTheirTurnsOnBusyCores) {
   }
 }
 
-// Record locks over the whole file, waited for as lockf(3) waits: as
-// another process or the caller itself takes them.
-bool lockRecords(int fd, short type) {
+// Record locks over the whole file: classic ones, waited for as lockf(3)
+// waits, as another process or the caller itself takes them; or (given
+// F_OFD_SETLK) open file description locks.
+bool lockRecords(int fd, short type, int command = F_SETLKW) {
   struct flock whole {};
   whole.l_type = type;
   whole.l_whence = SEEK_SET;
-  return ::fcntl(fd, F_SETLKW, &whole) == 0;
+  return ::fcntl(fd, command, &whole) == 0;
 }
 
 // What holds the file when loads and appends come. A process that keeps
@@ -595,12 +586,7 @@ TEST(Lock, WaitsForTheFilesOwnLockAlone) {
       {"another's read record lock", [](int fd) { return lockRecords(fd, F_RDLCK); }, F_UNLCK, 0},
       {"the caller's own record lock", [](int) { return true; }, F_WRLCK, 0},
       {"another's open file description lock",
-       [](int fd) {
-         struct flock whole {};
-         whole.l_type = F_WRLCK;
-         return ::fcntl(fd, F_OFD_SETLK, &whole) == 0;
-       },
-       F_UNLCK, 0},
+       [](int fd) { return lockRecords(fd, F_WRLCK, F_OFD_SETLK); }, F_UNLCK, 0},
   };
   for (const Holder& h : holders) {
     SCOPED_TRACE(h.what);
@@ -618,12 +604,10 @@ TEST(Lock, WaitsForTheFilesOwnLockAlone) {
     ::close(filler);
     std::vector<std::function<int()>> waits = {
         [&] {
-          Date* dates = nullptr;
-          const LoadResult r = loadDates(&dates, file.c_str());
-          std::free(dates);
+          const Loaded got = load(file);
           // (The append beside it may have come first.)
-          if (r.status == LoadStatus::ok) return r.count >= 1 ? 0 : -1;
-          return r.status == LoadStatus::locked && r.count == 0 ? r.error : -1;
+          if (got.status == LoadStatus::ok) return got.dates.empty() ? -1 : 0;
+          return got.status == LoadStatus::locked && got.dates.empty() ? got.error : -1;
         },
         [&] { return appendDate(newYear, file.c_str()); },
     };
@@ -860,34 +844,22 @@ TEST(Memory, ReportsEveryAllocationThatFails) {
 // (or in the least stack a thread may have, where that is more).
 TEST(Memory, LoadsParsesAndAppendsInASmallStack) {
   TempDir dir;
-  struct Work {
-    std::string path;
-    bool sound;
-  } work{(dir.path / "fechas.txt").string(), false};
-  const auto body = [](void* arg) -> void* {
-    auto& w = *static_cast<Work*>(arg);
-    Date* loaded = nullptr;
-    Date* parsed = nullptr;
-    const bool appended = appendDate(christmas, w.path.c_str()) == 0;
-    const LoadResult l = loadDates(&loaded, w.path.c_str());
-    const LoadResult p = parseDates(&parsed, "845794\n", 7);
-    w.sound = appended && l.count == 1 && loaded[0] == christmas && p.count == 1 &&
-              parsed[0] == christmas;
-    std::free(loaded);
-    std::free(parsed);
+  std::filesystem::path file = dir.path / "fechas.txt";
+  const auto body = [](void* path) -> void* {
+    const auto& f = *static_cast<std::filesystem::path*>(path);
+    EXPECT_EQ(appendDate(christmas, f.c_str()), 0);
+    EXPECT_EQ(load(f).dates, std::vector<Date>{christmas});
+    EXPECT_EQ(parse("845794\n").dates, std::vector<Date>{christmas});
     return nullptr;
   };
   pthread_attr_t attr;
   ASSERT_EQ(::pthread_attr_init(&attr), 0);
-  const long least = ::sysconf(_SC_THREAD_STACK_MIN);
-  ASSERT_EQ(::pthread_attr_setstacksize(
-                &attr, std::max(std::size_t{64} << 10, static_cast<std::size_t>(least))),
-            0);
+  const auto least = static_cast<std::size_t>(::sysconf(_SC_THREAD_STACK_MIN));
+  ASSERT_EQ(::pthread_attr_setstacksize(&attr, std::max(std::size_t{64} << 10, least)), 0);
   pthread_t thread;
-  ASSERT_EQ(::pthread_create(&thread, &attr, +body, &work), 0);
+  ASSERT_EQ(::pthread_create(&thread, &attr, +body, &file), 0);
   ASSERT_EQ(::pthread_join(thread, nullptr), 0);
   ::pthread_attr_destroy(&attr);
-  EXPECT_TRUE(work.sound);
 }
 
 // ---- Output

@@ -1,6 +1,6 @@
 // A program with global names of its own that the library uses too (Date,
-// LoadResult, closeFile, writeAll, readSome, loadDates, appendDate,
-// packDate, formatDate, scanWide, feedRead): it must build against the
+// LoadResult, closeFile, writeAll, readMore, loadDates, appendDate,
+// packDate, formatDate, kernelsOf, feedRead): it must build against the
 // library and round-trip a date file through bitwords::, the C-style way
 // and the C++ way, and say what went wrong in words.
 //
@@ -31,7 +31,7 @@ int closeFile(int fd) {
 int writeAll(int fd, const char* text, std::size_t size) {
   return static_cast<int>(::write(fd, text, size));
 }
-int readSome(int fd) {
+int readMore(int fd) {
   return fd;
 }
 int loadDates(const char* path) {
@@ -46,7 +46,7 @@ int packDate(int day) {
 int formatDate(char* out) {
   return out != nullptr ? 1 : 0;
 }
-int scanWide() {
+int kernelsOf() {
   return 2;
 }
 int feedRead() {
@@ -56,8 +56,8 @@ int feedRead() {
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const Date mine{"mine"};
-  const LoadResult own{readSome(loadDates(argv[1]) + appendDate(mine) + formatDate(argv[1]) +
-                                scanWide() + feedRead())};
+  const LoadResult own{readMore(loadDates(argv[1]) + appendDate(mine) + formatDate(argv[1]) +
+                                kernelsOf() + feedRead())};
   for (const bitwords::Date d : {bitwords::Date{25, 12, 2018}, bitwords::Date{1, 1, 2000}}) {
     if (bitwords::appendDate(d, argv[1]) != 0) return 1;
   }

@@ -15,21 +15,25 @@
 
 namespace {
 
+// What is to happen at the next call of each kind.
+struct Pending {
+  std::function<void()> hook;
+  int error = 0;
+  int passes = 0;  // calls to let pass before the failure
+};
 constexpr int calls = 7;
-std::function<void()>& hook(Call call) {
-  static std::function<void()> hooks[calls];
-  return hooks[static_cast<int>(call)];
+Pending& pending(Call call) {
+  static Pending all[calls];
+  return all[static_cast<int>(call)];
 }
-int failures[calls] = {};
-int passes[calls] = {};  // calls to let pass before the failure
 
 // Runs the call's hook, if any; true, with errno set, if it is to fail.
 bool failing(Call call) {
-  if (hook(call)) std::exchange(hook(call), nullptr)();
-  int& error = failures[static_cast<int>(call)];
-  if (error == 0) return false;
-  if (passes[static_cast<int>(call)] > 0) return --passes[static_cast<int>(call)], false;
-  errno = std::exchange(error, 0);
+  Pending& p = pending(call);
+  if (p.hook) std::exchange(p.hook, nullptr)();
+  if (p.error == 0) return false;
+  if (p.passes > 0) return --p.passes, false;
+  errno = std::exchange(p.error, 0);
   return true;
 }
 
@@ -42,20 +46,16 @@ mode_t modeOf(int flags, std::va_list args) {
 }  // namespace
 
 void beforeNext(Call call, std::function<void()> h) {
-  hook(call) = std::move(h);
+  pending(call).hook = std::move(h);
 }
 
 void failNext(Call call, int error, int after) {
-  failures[static_cast<int>(call)] = error;
-  passes[static_cast<int>(call)] = after;
+  pending(call).error = error;
+  pending(call).passes = after;
 }
 
 void clearFaults() {
-  for (int i = 0; i < calls; ++i) {
-    hook(static_cast<Call>(i)) = nullptr;
-    failures[i] = 0;
-    passes[i] = 0;
-  }
+  for (int i = 0; i < calls; ++i) pending(static_cast<Call>(i)) = {};
 }
 
 // These take the place of the C library's functions for this program and

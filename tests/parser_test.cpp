@@ -18,6 +18,13 @@ using namespace std::string_literals;
 
 namespace {
 
+// `lines` lines of the line.
+std::string lead(std::size_t lines, const std::string& line = "845794\n") {
+  std::string text;
+  for (std::size_t i = 0; i < lines; ++i) text += line;
+  return text;
+}
+
 struct GoodCase {
   std::string text;
   std::vector<Date> dates;
@@ -42,17 +49,16 @@ const std::vector<GoodCase> goodCases = {
     {"12345678\n123456789\n1234567890\n1\n",
      {unpackDate(12345678), unpackDate(123456789), unpackDate(1234567890), {0, 0, 1}}},
     {"00845794\n000036816\n", {christmas, newYear}},
+    // A token longer than a window from the text's start; and a value
+    // across the end of the last whole window, with more than a stretch
+    // after it, which the portable scan takes and hands back.
+    {std::string(70, '0') + "845794\n", {christmas}},
+    {"  " + lead(14, "1234567\n") + "\n1234567\n\n\n", std::vector(15, unpackDate(1234567))},
 };
 
 // Lines of plain dates put before a case, so that the wide path takes the
 // text up to the case, from windows that start at different places in it.
 const std::size_t leadLines[] = {0, 9, 31, 32, 37};
-
-std::string lead(std::size_t lines) {
-  std::string text;
-  for (std::size_t i = 0; i < lines; ++i) text += "845794\n";
-  return text;
-}
 
 std::vector<Date> withLead(std::size_t lines, const std::vector<Date>& dates) {
   std::vector<Date> all(lines, christmas);

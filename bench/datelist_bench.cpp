@@ -29,9 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/stdio_reference.hpp"
 #include "datelist/datefile.hpp"
 #include "datelist/datetext.hpp"
-#include "bench/stdio_reference.hpp"
 
 using namespace bitwords;
 

@@ -158,14 +158,15 @@ int writeToStream(int fd, const char* line, std::size_t size, Wait wait) noexcep
   int error = 0;
   while (size != 0) {
     const ssize_t n = ::write(fd, line, size);
-    if (n >= 0) {
+    if (n > 0) {
       line += n;
       size -= static_cast<std::size_t>(n);
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      // A write that takes no byte (a broken device) would take none again.
+      error = n == 0 ? ENOSPC : errno;
+      break;
     } else if (errno == EAGAIN && !pauseAgain(wait)) {
       error = EWOULDBLOCK;
-      break;
-    } else if (errno != EAGAIN && errno != EINTR) {
-      error = errno;
       break;
     }
   }
@@ -208,7 +209,7 @@ int appendUnderLock(int fd, const char* text, std::size_t size, Wait wait) noexc
 
 // Links the unnamed file open on fd in at path: by the descriptor itself,
 // or, where the kernel allows that only with CAP_DAC_READ_SEARCH (before
-// Linux 6.10), by its name in /proc. ENOENT where neither can be done.
+// Linux 6.10), by its name in /proc.
 int linkIn(int fd, const char* path) noexcept {
   if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0) return 0;
   if (errno != ENOENT) return errno;
@@ -217,31 +218,73 @@ int linkIn(int fd, const char* path) noexcept {
   return ::linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
-// What createWithLine gives where it cannot make the file that way.
+// What createWithLine gives where the file is to be made by the open by
+// its name instead.
 constexpr int notByLink = -1;
+
+// Writes the name's folder into `folder` ("." for a name in the working
+// folder), and returns the length of its part of the name, up to and with
+// its last slash.
+int folderOf(const char* name, char (&folder)[PATH_MAX]) noexcept {
+  const char* const slash = std::strrchr(name, '/');
+  const int kept = slash == nullptr ? 0 : static_cast<int>(slash - name + 1);
+  std::snprintf(folder, sizeof folder, "%.*s", kept == 0 ? 1 : kept, kept == 0 ? "." : name);
+  return kept;
+}
+
+// The name under which a file that is not at path is to be made: path
+// itself, or, where path is a symbolic link (or a chain of them) to a name
+// that is not there, that name, as an open that creates the file follows
+// the links. EEXIST where a file is there after all; notByLink where the
+// open by name is to decide: a link loop or a name too long, or a link
+// that the kernel may refuse to follow for this process (fs.protected_
+// symlinks: in a sticky folder that anyone may write to, owned neither by
+// the process nor by the folder's owner).
+int nameToMake(const char* path, char (&name)[PATH_MAX]) noexcept {
+  std::snprintf(name, sizeof name, "%s", path);
+  for (int links = 0; links < 40; ++links) {
+    struct stat link {};
+    if (::lstat(name, &link) != 0) return errno == ENOENT ? 0 : notByLink;
+    if (!S_ISLNK(link.st_mode)) return EEXIST;
+    char target[PATH_MAX];
+    char folder[PATH_MAX];
+    const ssize_t size = ::readlink(name, target, sizeof target);
+    const int kept = folderOf(name, folder);
+    struct stat above {};
+    constexpr mode_t anyonesSticky = S_ISVTX | S_IWOTH;
+    if (size <= 0 || size == sizeof target || ::stat(folder, &above) != 0 ||
+        ((above.st_mode & anyonesSticky) == anyonesSticky && link.st_uid != ::geteuid() &&
+         link.st_uid != above.st_uid))
+      return notByLink;
+    // A relative target is taken from the link's folder.
+    const int from = target[0] == '/' ? 0 : kept;
+    if (std::snprintf(folder, sizeof folder, "%.*s%.*s", from, name, static_cast<int>(size),
+                      target) >= static_cast<int>(sizeof folder))
+      return notByLink;
+    std::memcpy(name, folder, sizeof name);
+  }
+  return notByLink;
+}
 
 // Makes the file that is not there with the line in it: the line goes to
 // an unnamed file in its folder (O_TMPFILE), which is linked in place only
 // once it holds the line, so that a refused append leaves no file where
 // there was none, and a load never finds the new file empty. EEXIST where
-// another appender made the file first; notByLink where no unnamed file
-// can be made (the file system has none, or the folder is not there), or
-// the file, which takes the line, cannot be linked (no /proc on an older
-// kernel).
+// another appender made the file first; notByLink where it cannot be made
+// so: no unnamed file can be had (the file system has none, or the folder
+// is not there), or the file, which takes the line, cannot be linked (no
+// /proc on an older kernel, a mount come between them: EXDEV).
 int createWithLine(const char* path, const char* line, std::size_t size) noexcept {
-  // (The path was opened, and so is shorter than PATH_MAX.)
-  const char* const slash = std::strrchr(path, '/');
-  char folder[PATH_MAX] = ".";
-  if (slash != nullptr) {
-    std::snprintf(folder, sizeof folder, "%.*s",
-                  static_cast<int>(std::max(slash - path, std::ptrdiff_t{1})), path);
-  }
+  char name[PATH_MAX];
+  if (const int there = nameToMake(path, name)) return there;
+  char folder[PATH_MAX];
+  folderOf(name, folder);
   const int fd = ::open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   // (Where it fails, so does a file made by its name, and tells why, but on
   // file systems without unnamed files.)
   if (fd < 0) return notByLink;
   int error = writeAfter(fd, 0, line, size);
-  if (error == 0 && (error = linkIn(fd, path)) == ENOENT) error = notByLink;
+  if (error == 0 && (error = linkIn(fd, name)) != 0 && error != EEXIST) error = notByLink;
   const int closed = closeFile(fd);
   return error != 0 ? error : closed;
 }
@@ -250,22 +293,23 @@ int createWithLine(const char* path, const char* line, std::size_t size) noexcep
 
 int appendLine(const char* path, const char* line, std::size_t size, int waitSeconds) noexcept {
   if (size > maxLine) return EINVAL;
-  for (bool create = false;;) {
-    const int fd = openForAppend(path, create);
-    if (fd < 0 && errno == ENOENT && !create) {
-      const int made = createWithLine(path, line, size);
-      // Made by another appender meanwhile: the line goes after its lines.
-      if (made == EEXIST) continue;
-      if (made != notByLink) return made;
-      create = true;
-      continue;
-    }
-    if (fd < 0) return errno;
-    const int error = appendUnderLock(fd, line, size, Wait{waitSeconds});
-    // Closing releases the lock; where it fails the line may be lost.
-    const int closed = closeFile(fd);
-    return error != 0 ? error : closed;
+  // A file that is not there is made with the line in it; where another
+  // appender made it first, the line goes after its lines. After a few
+  // such turns (a file that comes and goes), or where it cannot be made
+  // so, the file is opened by its name, and made empty where it is not
+  // there, as a shell's >> opens it.
+  int fd = openForAppend(path, false);
+  for (int turn = 0; fd < 0 && errno == ENOENT; ++turn) {
+    const int made = turn < 3 ? createWithLine(path, line, size) : notByLink;
+    if (made != EEXIST && made != notByLink) return made;
+    fd = openForAppend(path, made == notByLink);
+    if (made == notByLink) break;
   }
+  if (fd < 0) return errno;
+  const int error = appendUnderLock(fd, line, size, Wait{waitSeconds});
+  // Closing releases the lock; where it fails the line may be lost.
+  const int closed = closeFile(fd);
+  return error != 0 ? error : closed;
 }
 
 // ---- Reading

@@ -12,7 +12,9 @@
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <tuple>
@@ -164,13 +167,20 @@ bool makeRoom(const std::filesystem::path& file) {
 }
 
 // Makes the file append-only (chattr +a, which needs CAP_LINUX_IMMUTABLE),
-// then fills its file system with another file.
-bool appendOnlyOnAFullDisk(const std::filesystem::path& file) {
-  const int fd = ::open(file.c_str(), O_RDONLY);
+// or not.
+bool setAppendOnly(const std::filesystem::path& file, bool on) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK);
   int flags = 0;
-  const bool made = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-                    (flags |= FS_APPEND_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+  const bool set = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                   (flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL,
+                    ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
   ::close(fd);
+  return set;
+}
+
+// Makes the file append-only, then fills its file system with another file.
+bool appendOnlyOnAFullDisk(const std::filesystem::path& file) {
+  const bool made = setAppendOnly(file, true);
   const int fill = ::open((file.parent_path() / "fill").c_str(), O_WRONLY | O_CREAT, 0600);
   const std::string block(1024, 'x');
   while (fill >= 0 && ::write(fill, block.data(), block.size()) > 0) {
@@ -240,10 +250,6 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
       {.what = "day -1", .before = noFile, .error = ERANGE, .date = {-1, 1, 2000}},
       {.what = "month -1", .before = noFile, .error = ERANGE, .date = {1, -1, 2000}},
       {.what = "year -1", .before = noFile, .error = ERANGE, .date = {1, 1, -1}},
-      // Paths that take no line.
-      {.what = "a missing folder", .before = noFile, .error = ENOENT, .path = "missing/fechas.txt"},
-      {.what = "a folder", .before = noFile, .error = EISDIR, .path = "."},
-      {.what = "a full device", .before = noFile, .error = ENOSPC, .path = "/dev/full"},
       {.what = "a name without a folder", .before = noFile, .path = "fechas.txt"},
       // With the signal at its default a write past the limit would end the
       // process part way: the append is refused before it starts.
@@ -281,6 +287,8 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
       {"no file yet, no unnamed files", noFile, 0, failing(Call::open, EOPNOTSUPP, 2)},
       {"no file yet, linked by its name in /proc", noFile, 0, failing(Call::link, ENOENT)},
       {"no file yet, linked by neither", noFile, 0, failing(Call::link, ENOENT), noProc},
+      {"no file yet, a mount between the unnamed file and its link", noFile, 0,
+       failing(Call::link, EXDEV)},
       {"a file made by another appender meanwhile",
        noFile,
        0,
@@ -320,7 +328,6 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
       // A FIFO that no process reads is refused, also one put in the file's
       // place as it is opened; a reader that leaves after the open gives
       // EPIPE, and no signal.
-      {"a FIFO that no process reads", "", ENXIO, {}, fifo},
       {"a FIFO put in the file's place", line, ENXIO,
        [](const std::filesystem::path& file) {
          beforeNext(Call::open, [file] {
@@ -329,9 +336,9 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
          });
          return true;
        }},
-      {"a FIFO that is read", "", 0, openFifoReader(0), fifo, readsTheLine},
       {"a FIFO that is read, a write interrupted", "", 0, openFifoReader(EINTR), fifo,
        readsTheLine},
+      {"a FIFO whose write takes no byte", "", ENOSPC, openFifoReader(takesNothing), fifo},
       {"a FIFO whose reader leaves", "", EPIPE,
        [](const std::filesystem::path& file) {
          const int reader = ::open(file.c_str(), O_RDONLY | O_NONBLOCK);
@@ -411,20 +418,139 @@ TEST(Append, ConcurrentAppendersNeitherTearNorLoseLines) {
   }
 }
 
-// ---- Reading
+// ---- Every kind of path
 
-TEST(Read, ReportsFilesThatCannotBeRead) {
-  TempDir dir;
-  for (const auto& [path, status, error] :
-       {std::tuple{dir.path / "missing", LoadStatus::cannotOpen, ENOENT},
-        std::tuple{dir.path, LoadStatus::readError, EISDIR}}) {
-    SCOPED_TRACE(path);
-    const Loaded got = load(path);
-    EXPECT_EQ(got.status, status);
-    EXPECT_EQ(got.error, error);
-    EXPECT_TRUE(got.dates.empty());
-  }
+// What loading a path of each kind and then appending 1/1/2000 to it give,
+// as a shell's < and >> would: the dates and the error, and the file that
+// takes the line afterwards. Each row runs in a child, in a folder of its
+// own, ended by an alarm where it hangs. A FIFO's writer is a process
+// beside it, which writes one line for the load; its reader, where it has
+// one, is opened after the load.
+struct Want {
+  LoadStatus status;
+  int error = 0;
+  std::vector<Date> dates = {};
+};
+enum class Who { anyone, root, notRoot };
+struct Kind {
+  std::string what;
+  std::function<bool()> make;  // in the row's folder
+  Want load;
+  int appendError;
+  std::string file;                  // what takes the line
+  std::optional<std::string> after;  // its contents afterwards, or noFile; not read if absent
+  std::string path = "fechas.txt";
+  Who who = Who::anyone;
+  std::function<bool()> beforeAppend = {};
+};
+
+pid_t fifoWriter = -1;
+
+// A FIFO at fechas.txt, and a process that writes one line to it.
+bool fifoWithWriter() {
+  if (::mkfifo("fechas.txt", 0600) != 0) return false;
+  fifoWriter = startChild([] {
+    ::alarm(5);
+    const int writer = ::open("fechas.txt", O_WRONLY);  // waits for the load
+    return writer >= 0 && ::write(writer, "845794\n", 7) == 7 ? 0 : 1;
+  });
+  return fifoWriter > 0;
 }
+
+TEST(Paths, EachKindLoadsAndTakesALineAsItsModelSays) {
+  const auto write = [](std::string bytes, std::string name = "fechas.txt") {
+    return [=] { return writeFile(name, bytes); };
+  };
+  const auto link = [](std::string target, std::string name = "fechas.txt") {
+    return [=] { return ::symlink(target.c_str(), name.c_str()) == 0; };
+  };
+  const auto both = [](std::function<bool()> a, std::function<bool()> b) {
+    return [=] { return a() && b(); };
+  };
+  const auto mode = [](const char* name, mode_t bits) {
+    return [=] { return ::chmod(name, bits) == 0; };
+  };
+  const auto folder = [](const char* name) { return [=] { return ::mkdir(name, 0700) == 0; }; };
+  const auto nothing = [] { return true; };
+  const Want absent{LoadStatus::cannotOpen, ENOENT};
+  const Want one{LoadStatus::ok, 0, {christmas}};
+  const std::string f = "fechas.txt";
+  const std::string added = "845794\n36816\n";
+  const std::vector<Kind> kinds = {
+      {"missing", nothing, absent, 0, f, "36816\n"},
+      {"a file", write("845794\n"), one, 0, f, added},
+      {"an empty file", write(""), {LoadStatus::ok}, 0, f, "36816\n"},
+      {"a file without a final line feed", write("845794"), one, 0, f, added},
+      {"a read-only file", both(write("845794\n"), mode("fechas.txt", 0444)), one, EACCES, f,
+       "845794\n", f, Who::notRoot},
+      {"an append-only file", both(write("845794\n"), [] { return setAppendOnly("fechas.txt", true); }),
+       one, 0, f, added, f, Who::root},
+      {"a link to a file", both(write("845794\n", "data"), link("data")), one, 0, "data", added},
+      {"a dangling link", link("data"), absent, 0, "data", "36816\n"},
+      {"a dangling link to a dangling link", both(link("next"), link("data", "next")), absent, 0,
+       "data", "36816\n"},
+      {"a dangling link to another folder", both(folder("other"), link("other/data")), absent, 0,
+       "other/data", "36816\n"},
+      {"a dangling link to a missing folder", link("missing/data"), absent, ENOENT, "missing/data",
+       noFile},
+      {"a link loop", both(link("loop"), link("fechas.txt", "loop")),
+       {LoadStatus::cannotOpen, ELOOP}, ELOOP, f, {}},
+      {"a directory", folder("fechas.txt"), {LoadStatus::readError, EISDIR}, EISDIR, f, {}},
+      {"a FIFO without a reader", fifoWithWriter, one, ENXIO, f, {}},
+      {"a FIFO with a reader", fifoWithWriter, one, 0, f, "36816\n", f, Who::anyone,
+       [] { return (fifoReader = ::open("fechas.txt", O_RDONLY | O_NONBLOCK)) >= 0; }},
+      {"a socket",
+       [] {
+         sockaddr_un name{.sun_family = AF_UNIX, .sun_path = "fechas.txt"};
+         const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+         return ::bind(s, reinterpret_cast<sockaddr*>(&name), sizeof name) == 0;
+       },
+       {LoadStatus::cannotOpen, ENXIO}, ENXIO, f, {}},
+      {"/dev/null", nothing, {LoadStatus::ok}, 0, f, noFile, "/dev/null"},
+      {"/dev/full", nothing, {LoadStatus::notInteger}, ENOSPC, f, noFile, "/dev/full"},
+      {"a file in a read-only folder", both(write("845794\n"), mode(".", 0555)), one, 0, f, added,
+       f, Who::notRoot},
+      {"missing, in a read-only folder", mode(".", 0555), absent, EACCES, f, noFile, f,
+       Who::notRoot},
+      {"missing, in a missing folder", nothing, absent, ENOENT, "missing/fechas.txt", noFile,
+       "missing/fechas.txt"},
+  };
+  Rows rows;
+  for (const Kind& k : kinds) {
+    SCOPED_TRACE(k.what);
+    if (k.who != Who::anyone && (k.who == Who::root) != (::geteuid() == 0)) {
+      rows.skip(k.what, k.who == Who::root ? "needs root" : "root may write whatever the modes");
+      continue;
+    }
+    TempDir dir;
+    const int got = inChild([&] {
+      ::alarm(5);
+      if (::chdir(dir.path.c_str()) != 0 || !k.make()) return 100;
+      const Loaded loaded = load(k.path);
+      int wrong = loaded.status == k.load.status && loaded.error == k.load.error &&
+                          loaded.dates == k.load.dates
+                      ? 0
+                      : 1;
+      if ((k.beforeAppend && !k.beforeAppend()) || appendDate(newYear, k.path.c_str()) != k.appendError)
+        wrong |= 2;
+      char line[16] = {};
+      std::error_code none;
+      if (k.after && (fifoReader >= 0 ? (::read(fifoReader, line, sizeof line), line)
+                      : std::filesystem::exists(k.file, none) ? readFile(k.file)
+                                                              : noFile) != *k.after)
+        wrong |= 4;
+      if (fifoWriter > 0 && waitChild(fifoWriter) != 0) wrong |= 8;
+      return wrong;
+    });
+    ::chmod(dir.path.c_str(), 0700);
+    setAppendOnly(dir.path / "fechas.txt", false);
+    ++rows.ran;
+    EXPECT_EQ(got, 0) << "1: the load, 2: the append, 4: the file, 8: the FIFO's writer";
+  }
+  if (rows.noneRan()) GTEST_SKIP() << rows.skipped;
+}
+
+// ---- Reading
 
 // A sparse file's size promises far more values than it can hold: a load
 // does not ask for more memory than the machine has, and reads the file as

@@ -36,7 +36,7 @@ for build in bench:"" bench-avx2:-DBITWORDS_AVX512=OFF bench-portable:-DBITWORDS
 done
 declare -A build=([avx512]=$PWD/build/bench/datelist [avx2]=$PWD/build/bench-avx2/datelist
   [portable]=$PWD/build/bench-portable/datelist)
-reference=$PWD/build/bench/bench/stdio_datelist
+reference=$PWD/build/bench/stdio_datelist
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 gcc -O2 -o "$work/stepcount" "$tools/stepcount.c"

@@ -151,6 +151,10 @@ constexpr std::size_t blockLookBehind = wideLookBehind;
 constexpr std::size_t blockPadding = 8;
 constexpr std::size_t blockSize = std::size_t{128} << 10;
 
+// The read block of a load whose budget is short of all that its text may
+// want: small, so that the memory goes to records.
+constexpr std::size_t shortBlockSize = std::size_t{4} << 10;
+
 // The text of a read block for a text of `bytes` bytes: a small text's
 // own size (at least a byte), else blockSize.
 std::size_t roomFor(std::uint64_t bytes) noexcept {
@@ -205,7 +209,9 @@ std::size_t memoryWanted(std::uint64_t bytes) noexcept {
 }
 
 bool startDates(DateParser& p, std::uint64_t bytes, std::size_t budget) noexcept {
-  p.room = roomFor(bytes);
+  p.room = bytes != unknownSize && budget < memoryWanted(bytes)
+               ? std::min(roomFor(bytes), shortBlockSize)
+               : roomFor(bytes);
   const std::size_t block = blockLookBehind + p.room + blockPadding;
   p.buffer = budget >= block ? static_cast<char*>(std::malloc(block)) : nullptr;
   if (p.buffer == nullptr) return stopDates(p, LoadStatus::outOfMemory, ENOMEM);

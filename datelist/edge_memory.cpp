@@ -23,8 +23,11 @@ namespace {
 
 constexpr std::uint64_t unlimited = std::numeric_limits<std::uint64_t>::max();
 
-// Wants below this are granted without a look: a small file pays nothing.
-constexpr std::size_t smallWant = std::size_t{4} << 20;
+// Wants within a page are granted without a look, which would cost more
+// than the rest of a small load: they touch at most two pages the process
+// has not touched, no more than its own report would, which no budget can
+// keep from the kernel.
+constexpr std::size_t smallWant = std::size_t{4} << 10;
 
 // Kept back under the address-space limits for what the process maps
 // beside a load's memory (its read block and records, within the budget)
@@ -36,11 +39,15 @@ constexpr std::uint64_t spaceReserve = std::uint64_t{64} << 10;
 
 // Kept back under a memory cgroup's limit, past which the kernel kills
 // rather than refuses: besides the above, what the group is charged for
-// that the process does not map (page tables, the page cache of its output
-// until it is written back; under qemu-user, the emulator's own code).
-// Measured under qemu-user: a load of 36 MiB of records in a group is
-// killed with nothing kept, and completes with 1 MiB; twice that is kept.
-constexpr std::uint64_t groupReserve = std::uint64_t{2} << 20;
+// that the process does not map, some of it fixed (page tables, the page
+// cache of its output until it is written back), some growing with the
+// load (under qemu-user, the emulator's own memory): 512 KiB and a
+// thirty-second of what is left. Measured: in groups of 1 to 16 MiB, with
+// the output to a file on disk, datelist lists what fits with 512 KiB
+// kept; under qemu-user a load of 36 MiB of records is killed with nothing
+// kept, and completes with 1 MiB.
+constexpr std::uint64_t groupReserve = std::uint64_t{512} << 10;
+constexpr std::uint64_t groupShare = 32;
 
 // The start of the file `name` in the folder, read into text (these files
 // are small, and procfs and sysfs give them whole in one read); empty if
@@ -56,6 +63,16 @@ std::string_view readIn(std::string_view folder, const char* name, char* text,
   return {text, static_cast<std::size_t>(std::max<ssize_t>(n, 0))};
 }
 
+// The text from `from` on, empty past its end; and its first `size`
+// bytes, or all of it. (std::string_view::substr would throw past the end.)
+std::string_view after(std::string_view text, std::size_t from) noexcept {
+  from = std::min(from, text.size());
+  return {text.data() + from, text.size() - from};
+}
+std::string_view before(std::string_view text, std::size_t size) noexcept {
+  return {text.data(), std::min(size, text.size())};
+}
+
 // The decimal number that starts the text, or `otherwise` (for "max", or a
 // file that is not there).
 std::uint64_t number(std::string_view text, std::uint64_t otherwise) noexcept {
@@ -66,13 +83,11 @@ std::uint64_t number(std::string_view text, std::uint64_t otherwise) noexcept {
 
 // The value of the line "key value" of memory.stat; 0 where there is none.
 std::uint64_t statValue(std::string_view stat, std::string_view key) noexcept {
-  for (std::size_t at = 0; at < stat.size();) {
-    const std::size_t end = std::min(stat.find('\n', at), stat.size());
-    const std::string_view line = stat.substr(at, end - at);
-    if (line.size() > key.size() && line.substr(0, key.size()) == key && line[key.size()] == ' ') {
-      return number(line.substr(key.size() + 1), 0);
-    }
-    at = end + 1;
+  while (!stat.empty()) {
+    const std::string_view line = before(stat, stat.find('\n'));
+    if (line.starts_with(key) && line.size() > key.size() && line[key.size()] == ' ')
+      return number(after(line, key.size() + 1), 0);
+    stat = after(stat, line.size() + 1);
   }
   return 0;
 }
@@ -89,19 +104,12 @@ constexpr Controller unified{"/sys/fs/cgroup", "memory.max", "memory.current", f
 constexpr Controller legacy{"/sys/fs/cgroup/memory", "memory.limit_in_bytes",
                             "memory.usage_in_bytes", true};
 
-// What is left under the limit of the group in the folder.
-std::uint64_t leftIn(std::string_view folder, const Controller& c) noexcept {
-  char limit[64];
-  char usage[64];
-  char stat[4096];
-  return leftInGroup(readIn(folder, c.limit, limit, sizeof limit),
-                     readIn(folder, c.usage, usage, sizeof usage),
-                     readIn(folder, "memory.stat", stat, sizeof stat), c.v1);
-}
-
 // What is left under the memory cgroup's limit, and under the limits of
 // every group above it; unlimited where none applies or none can be read.
-std::uint64_t cgroupLeft() noexcept {
+// A limit above the machine's memory limits nothing, and the group's
+// usage is read only where a limit is below it, so that the common look
+// is a file a level.
+std::uint64_t cgroupLeft(std::uint64_t machine) noexcept {
   // Lines "id:controllers:path": v1's memory controller names itself, and
   // has the limits where it is there; v2's one hierarchy names none.
   char text[4096];
@@ -109,37 +117,47 @@ std::uint64_t cgroupLeft() noexcept {
   const Controller* controller = nullptr;
   std::string_view group;
   while (!groups.empty()) {
-    const std::string_view line = groups.substr(0, groups.find('\n'));
-    groups.remove_prefix(std::min(groups.size(), line.size() + 1));
-    const std::size_t first = line.find(':');
-    const std::size_t second = line.find(':', first + 1);
-    const std::string_view names = line.substr(first + 1, second - first - 1);
+    const std::string_view line = before(groups, groups.find('\n'));
+    groups = after(groups, line.size() + 1);
+    const std::string_view rest = after(line, line.find(':') + 1);
+    const std::string_view names = before(rest, rest.find(':'));
     // No other controller's name holds "memory"; a named hierarchy that
     // did would have no limit files to read. (The tests' machines have v1's
     // memory controller; v2's files are read the same way.)
     const bool memory = names.find("memory") != std::string_view::npos;
     if (memory || (names.empty() && controller == nullptr)) {
       controller = memory ? &legacy : &unified;
-      group = line.substr(second + 1);
+      group = after(rest, names.size() + 1);
     }
   }
   if (controller == nullptr) return unlimited;
-  // The group's folder; a container may have its own group mounted as the
-  // hierarchy's root, and then only the root is there.
   char path[4096];
   const std::size_t rootSize = std::strlen(controller->root);
   std::size_t size = std::min<std::size_t>(
       sizeof path - 1,
       static_cast<std::size_t>(std::snprintf(path, sizeof path, "%s%.*s", controller->root,
                                              static_cast<int>(group.size()), group.data())));
-  char probe[32];
-  if (readIn({path, size}, controller->limit, probe, sizeof probe).empty()) size = rootSize;
-  // The tightest limit of the group and of each above it.
+  // The tightest limit of the group and of each above it. A container may
+  // have its own group mounted as the hierarchy's root, and then only the
+  // root is there.
   std::uint64_t left = unlimited;
-  for (;;) {
-    left = std::min(left, leftIn({path, size}, *controller));
+  for (bool leaf = true;; leaf = false) {
+    const std::string_view folder(path, size);
+    char limit[64];
+    char usage[64];
+    char stat[4096];
+    const std::string_view most = readIn(folder, controller->limit, limit, sizeof limit);
+    if (most.empty() && leaf && size > rootSize) {
+      size = rootSize;
+      continue;
+    }
+    if (number(most, unlimited) < machine) {
+      left = std::min(
+          left, leftInGroup(most, readIn(folder, controller->usage, usage, sizeof usage),
+                            readIn(folder, "memory.stat", stat, sizeof stat), controller->v1));
+    }
     if (size <= rootSize) break;
-    size = std::string_view(path, size).rfind('/');
+    size = folder.rfind('/');
   }
   return left;
 }
@@ -187,15 +205,16 @@ std::uint64_t leftInGroup(std::string_view limit, std::string_view usage, std::s
 }
 
 std::size_t memoryBudget(std::size_t wanted) noexcept {
-  if (wanted < smallWant) return wanted;
+  if (wanted <= smallWant) return wanted;
   const auto less = [](std::uint64_t room, std::uint64_t reserve) {
     return room > reserve ? room - reserve : 0;
   };
   // (sysconf cannot fail for the machine's pages and their size.)
   const std::uint64_t machine = static_cast<std::uint64_t>(::sysconf(_SC_PHYS_PAGES)) *
                                 static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-  const std::uint64_t budget =
-      std::min({machine, less(addressSpaceLeft(), spaceReserve), less(cgroupLeft(), groupReserve)});
+  const std::uint64_t group = cgroupLeft(machine);
+  const std::uint64_t budget = std::min({machine, less(addressSpaceLeft(), spaceReserve),
+                                         less(group, groupReserve + group / groupShare)});
   return static_cast<std::size_t>(std::min<std::uint64_t>(wanted, budget));
 }
 

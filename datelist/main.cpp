@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -34,16 +35,25 @@ void report(std::string_view what, std::string_view more = {}) noexcept {
 }
 
 // Lists the count records up to the first whose year is 0; 0 or the errno
-// of the write that failed.
+// of the write that failed. The text goes through a buffer taken once the
+// load is done, of the listing's size up to 256 KiB (a small listing's
+// from memory the load has touched already), or where memory is short
+// through a small one.
 int list(const Date* dates, std::size_t count) noexcept {
-  static char buffer[256 * 1024];
+  char spare[1024];
+  const std::size_t wanted =
+      std::min(std::max(count, std::size_t{1}) * maxDateText, std::size_t{256} << 10);
+  char* const taken = static_cast<char*>(std::malloc(wanted));
+  char* const buffer = taken != nullptr ? taken : spare;
+  const std::size_t room = taken != nullptr ? wanted : sizeof spare;
   const Date* next = dates;
   const Date* const end = dates + count;
-  while (next != end && next->year != 0) {
-    const std::size_t size = formatDates(&next, end, buffer, sizeof buffer);
-    if (const int error = edge::writeAll(edge::standardOutput, buffer, size)) return error;
+  int error = 0;
+  while (error == 0 && next != end && next->year != 0) {
+    error = edge::writeAll(edge::standardOutput, buffer, formatDates(&next, end, buffer, room));
   }
-  return 0;
+  std::free(taken);
+  return error;
 }
 
 }  // namespace

@@ -3,15 +3,19 @@
 // cannot be written. (What the library does is tested in its own tables.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 
+#include "datelist/datecodec.hpp"
 #include "tests/support/run_program.hpp"
 
 namespace {
 
 const std::string datelist = DATELIST_PATH;
+const std::string plainListing = PLAIN_LISTING_PATH;
 
 struct Case {
   std::optional<std::string> file;  // contents of fechas.txt, or none
@@ -56,22 +60,75 @@ TEST(Datelist, ListsReportsAndClosesItsOutput) {
     EXPECT_EQ(run.status, c.status);
   }
 }
+// Where memory is short, under an address-space limit or a memory
+// cgroup's, datelist lists whole lines of the dates that fit and reports
+// the rest, with status 1, rather than being killed, at every size of
+// load. Under a larger address space it lists no fewer, and it lists all
+// wherever the plain stdio listing (fscanf, then a realloc a value) does.
 TEST(Datelist, ListsWhatFitsInMemoryThenFails) {
   if (addressSanitizer)
     GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
-  constexpr std::size_t lines = 4'000'000;  // an array of 48 MB
-  TempDir dir;
-  std::string text;
-  for (std::size_t i = 0; i < lines; ++i) text += "1\n";  // 0/0/1
-  dir.write("fechas.txt", text);
-  const ProgramRun run = runProgram(datelist, dir.path, {}, "", 40u << 20);
-  if (run.status == refused) GTEST_SKIP() << limitsIgnoredReason;
-  EXPECT_EQ(run.err, "datelist: fechas.txt: Cannot allocate memory\n");
-  EXPECT_EQ(run.status, 1);
-  // Whole lines of the dates that were loaded, nothing else.
-  ASSERT_GT(run.out.size(), 0u);
-  ASSERT_LT(run.out.size(), lines * 6);
-  EXPECT_EQ(run.out, repeated("0/0/1\n", run.out.size() / 6));
+  struct Limit {
+    std::string what;
+    std::size_t lines;  // of "1", or of random dates where `sweep`
+    Limits limits;
+    bool sweep = false;
+  };
+  std::vector<Limit> limits = {
+      {"4,000,000 dates in 40 MiB of address space", 4'000'000, {.addressSpace = 40 << 20}},
+      {"330,000 dates in a memory cgroup of 4 MiB", 330'000, {.memoryGroup = 4 << 20}},
+      {"200,000 dates in a memory cgroup of 2 MiB", 200'000, {.memoryGroup = 2 << 20}},
+      {"200,000 dates in a memory cgroup of 1 MiB", 200'000, {.memoryGroup = 1 << 20}},
+  };
+  for (rlim_t kib = 2000; kib <= 8000; kib += 250) {
+    limits.push_back({"200,000 random dates in " + std::to_string(kib) + " KiB of address space",
+                      200'000,
+                      {.addressSpace = kib << 10},
+                      true});
+  }
+  Rows rows;
+  std::size_t before = 0;  // what the smaller address space before listed
+  for (const Limit& l : limits) {
+    SCOPED_TRACE(l.what);
+    TempDir dir;
+    std::string text;
+    std::string listing;
+    std::mt19937 random(7);
+    for (std::size_t i = 0; i < l.lines; ++i) {
+      const bitwords::Date d{static_cast<int>(1 + random() % 31),
+                             static_cast<int>(1 + random() % 12),
+                             static_cast<int>(1 + random() % 2047)};
+      const bitwords::Date date = l.sweep ? d : bitwords::Date{0, 0, 1};
+      text += std::to_string(bitwords::packDate(date)) + "\n";
+      listing += std::to_string(date.day) + "/" + std::to_string(date.month) + "/" +
+                 std::to_string(date.year) + "\n";
+    }
+    dir.write("fechas.txt", text);
+    const ProgramRun run = runProgram(datelist, dir.path, {}, "", l.limits);
+    if (run.status == refused) {
+      rows.skip(l.what, l.limits.memoryGroup != 0
+                            ? "a memory cgroup of its own needs root, and no emulator"
+                            : limitsIgnoredReason);
+      continue;
+    }
+    ++rows.ran;
+    const bool whole = run.status == 0 && run.err.empty() && run.out == listing;
+    EXPECT_TRUE(whole ||
+                (run.status == 1 && run.err == "datelist: fechas.txt: Cannot allocate memory\n" &&
+                 listing.starts_with(run.out) && (run.out.empty() || run.out.back() == '\n')))
+        << run.status << " " << run.err;
+    if (!l.sweep) {
+      EXPECT_FALSE(whole || run.out.empty());
+      continue;
+    }
+    const auto listed = static_cast<std::size_t>(std::count(run.out.begin(), run.out.end(), '\n'));
+    EXPECT_GE(listed, before);
+    before = listed;
+    if (runProgram(plainListing, dir.path, {}, "", l.limits).out == listing) {
+      EXPECT_TRUE(whole);
+    }
+  }
+  if (rows.noneRan()) GTEST_SKIP() << rows.skipped;
 }
 
 TEST(Datelist, ReportsHugeTokensClippedInBoundedMemory) {

@@ -457,6 +457,13 @@ bool fifoWithWriter() {
   return fifoWriter > 0;
 }
 
+// A socket bound at fechas.txt.
+bool socketAt() {
+  sockaddr_un name{.sun_family = AF_UNIX, .sun_path = "fechas.txt"};
+  const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  return ::bind(s, reinterpret_cast<sockaddr*>(&name), sizeof name) == 0;
+}
+
 TEST(Paths, EachKindLoadsAndTakesALineAsItsModelSays) {
   const auto write = [](std::string bytes, std::string name = "fechas.txt") {
     return [=] { return writeFile(name, bytes); };
@@ -472,7 +479,8 @@ TEST(Paths, EachKindLoadsAndTakesALineAsItsModelSays) {
   };
   const auto folder = [](const char* name) { return [=] { return ::mkdir(name, 0700) == 0; }; };
   const auto nothing = [] { return true; };
-  const Want absent{LoadStatus::cannotOpen, ENOENT};
+  const auto cannot = [](int error) { return Want{LoadStatus::cannotOpen, error}; };
+  const Want absent = cannot(ENOENT);
   const Want one{LoadStatus::ok, 0, {christmas}};
   const std::string f = "fechas.txt";
   const std::string added = "845794\n36816\n";
@@ -483,8 +491,9 @@ TEST(Paths, EachKindLoadsAndTakesALineAsItsModelSays) {
       {"a file without a final line feed", write("845794"), one, 0, f, added},
       {"a read-only file", both(write("845794\n"), mode("fechas.txt", 0444)), one, EACCES, f,
        "845794\n", f, Who::notRoot},
-      {"an append-only file", both(write("845794\n"), [] { return setAppendOnly("fechas.txt", true); }),
-       one, 0, f, added, f, Who::root},
+      {"an append-only file",
+       both(write("845794\n"), [] { return setAppendOnly("fechas.txt", true); }), one, 0, f, added,
+       f, Who::root},
       {"a link to a file", both(write("845794\n", "data"), link("data")), one, 0, "data", added},
       {"a dangling link", link("data"), absent, 0, "data", "36816\n"},
       {"a dangling link to a dangling link", both(link("next"), link("data", "next")), absent, 0,
@@ -493,19 +502,12 @@ TEST(Paths, EachKindLoadsAndTakesALineAsItsModelSays) {
        "other/data", "36816\n"},
       {"a dangling link to a missing folder", link("missing/data"), absent, ENOENT, "missing/data",
        noFile},
-      {"a link loop", both(link("loop"), link("fechas.txt", "loop")),
-       {LoadStatus::cannotOpen, ELOOP}, ELOOP, f, {}},
+      {"a link loop", both(link("loop"), link("fechas.txt", "loop")), cannot(ELOOP), ELOOP, f, {}},
       {"a directory", folder("fechas.txt"), {LoadStatus::readError, EISDIR}, EISDIR, f, {}},
       {"a FIFO without a reader", fifoWithWriter, one, ENXIO, f, {}},
       {"a FIFO with a reader", fifoWithWriter, one, 0, f, "36816\n", f, Who::anyone,
        [] { return (fifoReader = ::open("fechas.txt", O_RDONLY | O_NONBLOCK)) >= 0; }},
-      {"a socket",
-       [] {
-         sockaddr_un name{.sun_family = AF_UNIX, .sun_path = "fechas.txt"};
-         const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
-         return ::bind(s, reinterpret_cast<sockaddr*>(&name), sizeof name) == 0;
-       },
-       {LoadStatus::cannotOpen, ENXIO}, ENXIO, f, {}},
+      {"a socket", socketAt, cannot(ENXIO), ENXIO, f, {}},
       {"/dev/null", nothing, {LoadStatus::ok}, 0, f, noFile, "/dev/null"},
       {"/dev/full", nothing, {LoadStatus::notInteger}, ENOSPC, f, noFile, "/dev/full"},
       {"a file in a read-only folder", both(write("845794\n"), mode(".", 0555)), one, 0, f, added,
@@ -531,7 +533,8 @@ TEST(Paths, EachKindLoadsAndTakesALineAsItsModelSays) {
                           loaded.dates == k.load.dates
                       ? 0
                       : 1;
-      if ((k.beforeAppend && !k.beforeAppend()) || appendDate(newYear, k.path.c_str()) != k.appendError)
+      if ((k.beforeAppend && !k.beforeAppend()) ||
+          appendDate(newYear, k.path.c_str()) != k.appendError)
         wrong |= 2;
       char line[16] = {};
       std::error_code none;

@@ -241,7 +241,9 @@ TEST(Parser, KeepsWithinItsMemoryBudget) {
   const Case cases[] = {
       {SIZE_MAX, LoadStatus::ok, dates, dates},
       {wanted, LoadStatus::ok, dates, dates},
-      {wanted - sizeof(Date), LoadStatus::outOfMemory, dates - 16, dates - 1},
+      // Short of all it may want, the parse reads in small blocks, and
+      // the records get the rest.
+      {wanted - sizeof(Date), LoadStatus::ok, dates, dates},
       {wanted / 2, LoadStatus::outOfMemory, 1, wanted / 2 / sizeof(Date)},
       {0, LoadStatus::outOfMemory, 0, 0},
   };

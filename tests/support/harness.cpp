@@ -87,7 +87,7 @@ bool enterIsolation(const Isolation& isolation, const std::filesystem::path& gro
 }
 
 MemoryGroup::MemoryGroup(std::uint64_t limit) {
-  if (::geteuid() != 0) return;
+  if (limit == 0 || ::geteuid() != 0) return;
   const MemoryCgroup own = ownMemoryCgroup();
   const std::filesystem::path made = own.folder() / ("bitwords-" + std::to_string(::getpid()));
   if (::mkdir(made.c_str(), 0755) != 0) return;

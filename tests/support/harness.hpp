@@ -147,7 +147,8 @@ struct MemoryCgroup {
 MemoryCgroup ownMemoryCgroup();
 
 // A memory cgroup below the process's own, with the limit, removed at the
-// end of the scope; an empty path where one cannot be made here.
+// end of the scope; an empty path where one cannot be made here, or where
+// the limit is 0.
 struct MemoryGroup {
   std::filesystem::path path;
   explicit MemoryGroup(std::uint64_t limit);

@@ -1,5 +1,5 @@
-// Runs a built program as a user would: in a given working directory (with
-// a limit on its address space, if given), with
+// Runs a built program as a user would: in a given working directory
+// (within limits on its memory, if given), with
 // its standard output and error captured (or standard output sent to a
 // given file such as /dev/full), through the emulator that runs this
 // build's programs when they are built for another machine.
@@ -40,9 +40,19 @@ struct ProgramRun {
 inline constexpr char limitsIgnoredReason[] =
     "limits on memory do not take here (qemu-user ignores them)";
 
+// Limits on the program's memory: its address space, and a memory cgroup
+// of its own (root only, and not through an emulator, whose own memory
+// would count in it); none where 0.
+struct Limits {
+  rlim_t addressSpace = 0;
+  std::uint64_t memoryGroup = 0;
+};
+
 inline ProgramRun runProgram(const std::string& program, const std::filesystem::path& workDir,
                              std::vector<std::string> args = {}, const std::string& outPath = "",
-                             rlim_t addressSpace = 0) {
+                             Limits limits = {}) {
+  const MemoryGroup group(std::string_view(PROGRAM_EMULATOR).empty() ? limits.memoryGroup : 0);
+  if (limits.memoryGroup != 0 && group.path.empty()) return {"", "", refused, 0};
   TempDir capture;
   const bool piped = outPath == slowPipe;
   const std::string out = outPath.empty() || piped ? (capture.path / "out").string() : outPath;
@@ -62,20 +72,22 @@ inline ProgramRun runProgram(const std::string& program, const std::filesystem::
   for (auto& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
 
-  const pid_t pid = startChild([&] {
-    const bool closed = outPath == closedOutput;
-    const int outFd = closed  ? -1
-                      : piped ? pipe[1]
-                              : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if ((closed ? ::close(1) != 0 : outFd < 0 || ::dup2(outFd, 1) < 0) || errFd < 0 ||
-        ::dup2(errFd, 2) < 0 || ::chdir(workDir.c_str()) != 0) {
-      return 126;
-    }
-    if (addressSpace != 0 && !softLimit(RLIMIT_AS, addressSpace)) return refused;
-    ::execv(argv[0], argv.data());
-    return 127;
-  });
+  const pid_t pid = startChild(
+      [&] {
+        const bool closed = outPath == closedOutput;
+        const int outFd = closed  ? -1
+                          : piped ? pipe[1]
+                                  : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if ((closed ? ::close(1) != 0 : outFd < 0 || ::dup2(outFd, 1) < 0) || errFd < 0 ||
+            ::dup2(errFd, 2) < 0 || ::chdir(workDir.c_str()) != 0) {
+          return 126;
+        }
+        if (limits.addressSpace != 0 && !softLimit(RLIMIT_AS, limits.addressSpace)) return refused;
+        ::execv(argv[0], argv.data());
+        return 127;
+      },
+      {}, group.path);
   std::string piped_out;
   if (piped) {
     ::close(pipe[1]);

@@ -1,9 +1,9 @@
+// The loader: a date file, or a text in memory, parsed into a block of
+// records within the memory the process has left for it.
 #include "datelist/datefile.hpp"
 
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
-#include <string>
 
 #include "datelist/dateparse.hpp"
 #include "datelist/edge.hpp"
@@ -21,25 +21,7 @@ DateParser parserFor(std::uint64_t bytes) noexcept {
   return parser;
 }
 
-// appendDate's errno values in words.
-class AppendCategory final : public std::error_category {
- public:
-  [[nodiscard]] const char* name() const noexcept override { return "bitwords.append"; }
-  [[nodiscard]] std::string message(int error) const override {
-    if (error == EWOULDBLOCK) return "locked by another process (or a FIFO stayed full)";
-    return std::generic_category().message(error);
-  }
-  [[nodiscard]] std::error_condition default_error_condition(int error) const noexcept override {
-    return std::generic_category().default_error_condition(error);
-  }
-};
-
 }  // namespace
-
-const std::error_category& appendCategory() noexcept {
-  static const AppendCategory category;
-  return category;
-}
 
 LoadResult parseDates(Date** dates, const char* text, std::size_t size) noexcept {
   DateParser parser = parserFor(size);
@@ -67,15 +49,6 @@ LoadResult loadDates(Date** dates, const char* path) noexcept {
   }
   detail::closeReading(file);
   return detail::finishDates(parser, dates);
-}
-
-int appendDate(Date date, const char* path) noexcept {
-  if (!fieldsInRange(date)) return ERANGE;
-  // An in-range word has at most seven digits.
-  char line[12];
-  char* const end = std::to_chars(line, line + sizeof line - 1, packDate(date)).ptr;
-  *end = '\n';
-  return detail::appendLine(path, line, static_cast<std::size_t>(end + 1 - line), lockWaitSeconds);
 }
 
 }  // namespace bitwords

@@ -25,6 +25,19 @@ namespace bitwords {
 // many holders it waits behind: a busy timeout, so that a stream of holders
 // cannot keep it waiting without end. An append to a FIFO waits as long
 // for room.
+//
+// Loads and appends take the file's flock(2) lock in turn, through a queue
+// kept with open file description locks (F_OFD_SETLK) on the bytes at
+// 2^62 and 2^62 + 1, which share their space with every record lock
+// (lockf, fcntl F_SETLK) on the file, the caller's own among them. While a
+// record lock covers those bytes (any lockf of the whole file does), loads
+// and appends still end within the wait but take no turns, and an append
+// beside loads back to back can give up; that lock's owner, asking without
+// waiting, can be refused (EAGAIN) while loads and appends run, and waits
+// for them where it waits. Another's open file description lock on exactly
+// those bytes is taken for the queue's own: loads and appends wait the whole
+// bound and give up. A process stopped while it waits in the queue keeps its
+// place: those that come after it wait the whole bound and give up.
 inline constexpr int lockWaitSeconds = 5;
 
 // Loads the date file at path into a new block of Date records and stores
@@ -35,13 +48,13 @@ inline constexpr int lockWaitSeconds = 5;
 // A load stops at the first bad token, read error or allocation failure,
 // keeping the records read before it; its memory is what is left under the
 // process's address-space limits, its memory cgroup's limit and the
-// machine's memory. It reads under a shared advisory lock (flock), so that
-// it never sees a line half written by appendDate, taken in turn: loads and
-// appends queue fairly, and a load gives up (status locked) where its turn
-// does not come within lockWaitSeconds. Record locks (lockf, fcntl) on the
-// file, the caller's own among them, hold it up in no way. Where the file
-// system has no locks, it reads without. A regular file is read as it was
-// when the lock was taken; a FIFO is read as it is written.
+// machine's memory (a load that needs at most a page takes it without a
+// look). It reads under a shared advisory lock (flock), so that it never
+// sees a line half written by appendDate, taken in turn: loads and appends
+// queue fairly (but see lockWaitSeconds), and a load gives up (status
+// locked) where its turn does not come within lockWaitSeconds. Where the
+// file system has no locks, it reads without. A regular file is read as it
+// was when the lock was taken; a FIFO is read as it is written.
 [[nodiscard]] BITWORDS_API LoadResult loadDates(Date** dates, const char* path) noexcept;
 
 // The loader's parsing on a text already in memory: the same records and the
@@ -58,11 +71,15 @@ inline constexpr int lockWaitSeconds = 5;
 //   (flock) taken in turn: lines of concurrent appenders never interleave,
 //   and loadDates never sees one half written. A turn that does not come
 //   within lockWaitSeconds, or a FIFO that stays full that long, gives
-//   EWOULDBLOCK, with nothing written. Record locks (lockf, fcntl) hold it
-//   up in no way. Where the file system has no locks, the append goes on
-//   without.
-// - A file that is not there is made with the line in it, and left unmade
-//   where the append is refused (but on file systems without O_TMPFILE).
+//   EWOULDBLOCK, with nothing written. Where the file system has no locks,
+//   the append goes on without.
+// - A file that is not there is made with the line in it, also where path
+//   is a symbolic link to it (ENOENT where its folder is not there either,
+//   ELOOP for a loop of links), as a shell's >> makes it. It is made whole,
+//   and left unmade where the append is refused, but where it has to be
+//   made by its name (a file system without O_TMPFILE; a kernel before
+//   Linux 6.10 without /proc): there a refused append can leave an empty
+//   file, and a load meanwhile can find it empty.
 // - A file whose last line is unfinished gets a line feed first, so that
 //   its last value is not fused with the new one; so does a file whose last
 //   byte cannot be read (write-only to the caller), where a spare line feed

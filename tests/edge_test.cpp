@@ -685,24 +685,28 @@ TEST(Lock, LoadsAndAppendsTakeTheirTurnsOnBusyCores) {
   }
 }
 
-// Record locks over the whole file: classic ones, waited for as lockf(3)
-// waits, as another process or the caller itself takes them; or (given
-// F_OFD_SETLK) open file description locks.
-bool lockRecords(int fd, short type, int command = F_SETLKW) {
-  struct flock whole {};
-  whole.l_type = type;
-  whole.l_whence = SEEK_SET;
-  return ::fcntl(fd, command, &whole) == 0;
+// Record locks over the whole file (or, given, `size` bytes from `start`):
+// classic ones, waited for as lockf(3) waits, as another process or the
+// caller itself takes them; or (given F_OFD_SETLK) open file description
+// locks.
+bool lockRecords(int fd, short type, int command = F_SETLKW, off_t start = 0, off_t size = 0) {
+  struct flock range {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = start;
+  range.l_len = size;
+  return ::fcntl(fd, command, &range) == 0;
 }
 
 // What holds the file when loads and appends come. A process that keeps
 // its flock lock past lockWaitSeconds (flock -x fechas.txt), or a FIFO that
 // stays full that long, ends a wait: the load reports locked, the append
-// returns EWOULDBLOCK and writes nothing. Record locks, another process's
-// or the caller's own, classic or open file description locks, hold
-// neither up. A row's waits run at once; a wait
-// without end is ended by an alarm.
-TEST(Lock, WaitsForTheFilesOwnLockAlone) {
+// returns EWOULDBLOCK and writes nothing; so does another's open file
+// description lock on the queue's bytes alone, taken for the queue's own.
+// Other record locks, another process's or the caller's own, classic or
+// open file description locks, hold neither up. A row's waits run at once;
+// a wait without end is ended by an alarm.
+TEST(Lock, WaitsForTheFilesOwnLockAndTheQueuesAlone) {
   struct Holder {
     std::string what;
     std::function<bool(int)> hold;  // by this process, on the file open on fd
@@ -716,6 +720,9 @@ TEST(Lock, WaitsForTheFilesOwnLockAlone) {
       {"the caller's own record lock", [](int) { return true; }, F_WRLCK, 0},
       {"another's open file description lock",
        [](int fd) { return lockRecords(fd, F_WRLCK, F_OFD_SETLK); }, F_UNLCK, 0},
+      {"another's open file description lock on the queue's bytes alone",
+       [](int fd) { return lockRecords(fd, F_WRLCK, F_OFD_SETLK, off_t{1} << 62, 2); }, F_UNLCK,
+       EWOULDBLOCK},
   };
   for (const Holder& h : holders) {
     SCOPED_TRACE(h.what);

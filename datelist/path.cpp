@@ -1,17 +1,9 @@
 // The one choice of the code path: what the processor has and the
-// operating system saves the registers of, asked once. The C library has
-// asked already, at its own start, and says it without another cpuid
-// (glibc 2.33 and later); elsewhere the compiler's runtime asks.
+// operating system saves the registers of (the compiler's runtime asks
+// cpuid and xgetbv), asked once.
 #include <atomic>
 
 #include "datelist/kernels.hpp"
-
-#if defined(BITWORDS_AVX2) && __has_include(<sys/platform/x86.h>)
-#include <sys/platform/x86.h>
-#define HAS(glibc, compiler) CPU_FEATURE_ACTIVE(glibc)
-#elif defined(BITWORDS_AVX2)
-#define HAS(glibc, compiler) (__builtin_cpu_init(), __builtin_cpu_supports(compiler) != 0)
-#endif
 
 namespace bitwords::detail {
 namespace {
@@ -21,11 +13,12 @@ namespace {
 // GCOVR_EXCL_START
 Path bestPath() noexcept {
 #ifdef BITWORDS_AVX2
-  if (!(HAS(AVX2, "avx2") && HAS(BMI1, "bmi") && HAS(BMI2, "bmi2") && HAS(POPCNT, "popcnt")))
-    return Path::portable;
-  const bool avx512 = HAS(AVX512F, "avx512f") && HAS(AVX512BW, "avx512bw") &&
-                      HAS(AVX512VL, "avx512vl") && HAS(AVX512_VBMI, "avx512vbmi") &&
-                      HAS(AVX512_VBMI2, "avx512vbmi2");
+  __builtin_cpu_init();  // (this runs before the runtime's own start-up may have)
+#define HAS(feature) (__builtin_cpu_supports(feature) != 0)
+  if (!(HAS("avx2") && HAS("bmi") && HAS("bmi2") && HAS("popcnt"))) return Path::portable;
+  const bool avx512 = HAS("avx512f") && HAS("avx512bw") && HAS("avx512vl") && HAS("avx512vbmi") &&
+                      HAS("avx512vbmi2");
+#undef HAS
   return avx512Built && avx512 ? Path::avx512 : Path::avx2;
 #else
   return Path::portable;

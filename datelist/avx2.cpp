@@ -9,6 +9,7 @@
 #include "datelist/kernels.hpp"
 #include "datelist/lanes.hpp"
 #include "datelist/listing.hpp"
+#include "datelist/textrules.hpp"
 
 BITWORDS_TARGET_BEGIN("avx2,bmi,bmi2,popcnt")
 
@@ -124,8 +125,6 @@ struct Gathered {
   return Gathered{lo, hi, full};
 }
 
-}  // namespace
-
 // Converts the tokens ending at the n offsets `ends` from `at` (n a
 // multiple of eight, the last of them scratch where fewer are real) to
 // records at out; returns the records converted, fewer than `real` where
@@ -208,6 +207,8 @@ static_assert(2 * windowsPerRun <= 255);
   s.lines = _mm256_add_epi64(s.lines, _mm256_sad_epu8(feeds, zero));
 }
 
+}  // namespace
+
 Scanned scanAvx2(const char* const at, const char* const end, Date* const out) noexcept {
   // The ends of the tokens of up to `run` windows (at most 33 each, and a
   // scratch entry), as offsets from `at`, and those left over from the run
@@ -251,7 +252,7 @@ Scanned scanAvx2(const char* const at, const char* const end, Date* const out) n
                  parts[0] + parts[1] + parts[2] + parts[3]};
 }
 
-char* listAvx2(const Date** next, std::size_t n, char* out, const char* /*stop*/) noexcept {
+char* listAvx2(const Date** next, std::size_t n, char* out, const char* stop) noexcept {
   static_assert(offsetof(Date, day) == 0 && offsetof(Date, month) == 4 &&
                 offsetof(Date, year) == 8);
   const Date* d = *next;
@@ -275,7 +276,7 @@ char* listAvx2(const Date** next, std::size_t n, char* out, const char* /*stop*/
     }
   }
   *next = d;
-  return out;
+  return listPortable(next, n, out, stop);
 }
 
 }  // namespace bitwords::detail

@@ -186,14 +186,15 @@ Scanned scanAvx512(const char* const at, const char* const end, Date* const out)
 
 char* listAvx512(const Date** next, std::size_t n, char* out, const char* stop) noexcept {
   static_assert(sizeof(Date) * 16 == std::size_t{3} * 64);
-  // Sixteen records' text takes at most 16 * 11 bytes, written as four
-  // stretches of 64 bytes, the last starting at most 3 * 44 bytes in: the
+  // Sixteen records' text, written as four stretches of 64 bytes of four
+  // records each, the last starting at most twelve records' text in: the
   // steps that surely have room.
-  constexpr std::size_t text = std::size_t{16} * 11;
-  constexpr std::size_t reach = std::size_t{3} * 44 + 64;
+  constexpr std::size_t text = 16 * maxListableText;
+  constexpr std::size_t reach = 12 * maxListableText + 64;
   const auto room = static_cast<std::size_t>(stop - out);
   std::size_t steps = std::min(n / 16, room < reach ? 0 : (room - reach) / text + 1);
-  const Date* d = *next;
+  const Date* const first = *next;
+  const Date* d = first;
   for (; steps != 0; --steps, d += 16) {
     const auto* records = reinterpret_cast<const char*>(d);
     const __m512i part[3] = {_mm512_loadu_si512(records), _mm512_loadu_si512(records + 64),
@@ -230,11 +231,15 @@ char* listAvx512(const Date** next, std::size_t n, char* out, const char* stop) 
     const __m512i yearHigh =
         _mm512_i32gather_epi64(_mm512_extracti64x4_epi64(year, 1), yearTexts.text, 8);
 #pragma GCC diagnostic pop
-    // Four records' texts a vector, each as its day and month's word and
-    // its year's, packed together.
+    // Four records' texts a vector, each as its two words in the line's
+    // order, packed together.
+    const __m512i headLow = yearFirst ? yearLow : dmLow;
+    const __m512i tailLow = yearFirst ? dmLow : yearLow;
+    const __m512i headHigh = yearFirst ? yearHigh : dmHigh;
+    const __m512i tailHigh = yearFirst ? dmHigh : yearHigh;
     const __m512i texts[4] = {
-        _mm512_unpacklo_epi64(dmLow, yearLow), _mm512_unpackhi_epi64(dmLow, yearLow),
-        _mm512_unpacklo_epi64(dmHigh, yearHigh), _mm512_unpackhi_epi64(dmHigh, yearHigh)};
+        _mm512_unpacklo_epi64(headLow, tailLow), _mm512_unpackhi_epi64(headLow, tailLow),
+        _mm512_unpacklo_epi64(headHigh, tailHigh), _mm512_unpackhi_epi64(headHigh, tailHigh)};
     for (const __m512i t : texts) {
       const __mmask64 bytes = _mm512_test_epi8_mask(t, t);
       _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(bytes, t));
@@ -242,7 +247,7 @@ char* listAvx512(const Date** next, std::size_t n, char* out, const char* stop) 
     }
   }
   *next = d;
-  return out;
+  return listPortable(next, n - static_cast<std::size_t>(d - first), out, stop);
 }
 
 }  // namespace bitwords::detail

@@ -13,11 +13,12 @@ namespace {
 
 using detail::DateParser;
 
-// Parsing a text of `bytes` bytes, started within the memory the process
-// has left for it.
+// Parsing a text of `bytes` bytes, started with the memory the system
+// leaves of what it may want, its block of records on huge pages.
 DateParser parserFor(std::uint64_t bytes) noexcept {
   DateParser parser{};
-  detail::startDates(parser, bytes, detail::memoryBudget(detail::memoryWanted(bytes)));
+  detail::startDates(parser, bytes, detail::memoryBudget(detail::memoryWanted(bytes)),
+                     detail::preferHugePages);
   return parser;
 }
 

@@ -99,9 +99,7 @@ inline constexpr int lockWaitSeconds = 5;
 [[nodiscard]] BITWORDS_API int appendDate(Date date, const char* path) noexcept;
 
 // The category of appendDate's results: errno values, which compare equal
-// to std::errc's, in the C library's words, but for EWOULDBLOCK, which
-// appendDate gives where the file's lock did not come (or a FIFO stayed
-// full) within lockWaitSeconds.
+// to std::errc's, in reasonText()'s words (loadresult.hpp).
 [[nodiscard]] BITWORDS_API const std::error_category& appendCategory() noexcept;
 
 // appendDate's result as an error code: appendErrorCode(appendDate(d,

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <limits>
 
-#include "datelist/edge.hpp"
 #include "datelist/kernels.hpp"
+#include "datelist/textrules.hpp"
 
 namespace bitwords::detail {
 
@@ -149,16 +149,15 @@ constexpr char sentinel = '\0';
 // The room before and after the text of the read block, and its size.
 constexpr std::size_t blockLookBehind = wideLookBehind;
 constexpr std::size_t blockPadding = 8;
-constexpr std::size_t blockSize = std::size_t{128} << 10;
 
 // The read block of a load whose budget is short of all that its text may
 // want: small, so that the memory goes to records.
 constexpr std::size_t shortBlockSize = std::size_t{4} << 10;
 
 // The text of a read block for a text of `bytes` bytes: a small text's
-// own size (at least a byte), else blockSize.
+// own size (at least a byte), else readBlockSize.
 std::size_t roomFor(std::uint64_t bytes) noexcept {
-  return static_cast<std::size_t>(std::clamp<std::uint64_t>(bytes, 1, blockSize));
+  return static_cast<std::size_t>(std::clamp<std::uint64_t>(bytes, 1, readBlockSize));
 }
 
 // The most bytes the records of a text of `bytes` bytes may take (each
@@ -208,7 +207,8 @@ std::size_t memoryWanted(std::uint64_t bytes) noexcept {
   return bytes == unknownSize ? SIZE_MAX : block + std::min(recordBytes(bytes), SIZE_MAX - block);
 }
 
-bool startDates(DateParser& p, std::uint64_t bytes, std::size_t budget) noexcept {
+bool startDates(DateParser& p, std::uint64_t bytes, std::size_t budget,
+                void (*sized)(void* block) noexcept) noexcept {
   p.room = bytes != unknownSize && budget < memoryWanted(bytes)
                ? std::min(roomFor(bytes), shortBlockSize)
                : roomFor(bytes);
@@ -219,7 +219,7 @@ bool startDates(DateParser& p, std::uint64_t bytes, std::size_t budget) noexcept
   // Sized once for a text of known size; where that cannot be had, parsing
   // grows the block as it goes.
   if (bytes != unknownSize && resize(p, std::min(recordBytes(bytes), p.budget) / sizeof(Date))) {
-    preferHugePages(p.dates);
+    if (sized != nullptr) sized(p.dates);
   }
   return true;
 }
@@ -273,8 +273,7 @@ LoadResult finishDates(DateParser& p, Date** dates) noexcept {
   std::free(p.buffer);
   // A block always keeps a spare record for the terminator. An empty text
   // has no block yet; where not even that record can be had, *dates is
-  // left null. (No test takes the heap's last twelve bytes: glibc keeps
-  // freed pieces of every size aside, out of reach of a test's own mallocs.)
+  // left null.
   if (p.capacity == 0) resize(p, 1);
   if (p.dates != nullptr) {
     p.dates[p.count] = Date{0, 0, 0};

@@ -11,8 +11,8 @@
 // returns true, then call finishDates once, also after a failure
 // elsewhere: it hands over the terminated array and the outcome, and
 // releases the rest. It takes the path that activePath() names. Pure: it
-// asks nothing of the operating system but heap memory and a hint for huge
-// pages.
+// asks nothing of the operating system but heap memory, within what its
+// caller has from the system.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +49,10 @@ struct DateParser {
   Token token = {};
 };
 
+// The text that the read block takes, but for a text smaller than it or a
+// parse whose memory is short.
+inline constexpr std::size_t readBlockSize = std::size_t{128} << 10;
+
 // The size of a text that is not known beforehand (a FIFO's).
 inline constexpr std::uint64_t unknownSize = UINT64_MAX;
 
@@ -59,9 +63,11 @@ inline constexpr std::uint64_t unknownSize = UINT64_MAX;
 // Starts parsing a text of `bytes` bytes (or unknownSize) within `budget`
 // bytes of memory: takes the read block, then a block of records sized
 // once for such a text where its size is known and the budget allows (else
-// the block grows as parsing goes). False, with parsing stopped
+// the block grows as parsing goes), and tells `sized` of it (a hint for
+// the system's pages), if given. False, with parsing stopped
 // (outOfMemory), where not even the read block can be had.
-bool startDates(DateParser& parser, std::uint64_t bytes, std::size_t budget) noexcept;
+bool startDates(DateParser& parser, std::uint64_t bytes, std::size_t budget,
+                void (*sized)(void* block) noexcept = nullptr) noexcept;
 
 // Where the next bytes of the text are to be read: `size` bytes at `at`.
 struct ReadRoom {

@@ -3,10 +3,10 @@
 // memory budget, and gives records and text. Internal to the library.
 //
 //   edge_lock.cpp    a file's lock, taken in turn, with a bounded wait
-//   edge_file.cpp    a date file read under the shared lock, a line
-//                    appended under the exclusive one
+//   edge_read.cpp    a date file read under the shared lock
+//   edge_append.cpp  a line appended under the exclusive one
 //   edge_memory.cpp  the memory budget of a load, huge pages
-//   edge_io.cpp      descriptor output
+//   edge_io.cpp      descriptor output (output.hpp)
 //
 // Every call returns 0 or the errno of what failed, and none raises a
 // signal in the caller or leaves one pending.
@@ -44,7 +44,12 @@ struct ReadingFile {
 // Closes the file that openToRead opened, which releases its lock.
 void closeReading(ReadingFile& file) noexcept;
 
-// Appends the line (ending in a line feed; at most 32 bytes, or EINVAL) to
+// The longest line an append takes, well under PIPE_BUF, so that a FIFO
+// takes it whole.
+inline constexpr std::size_t maxAppendLine = 32;
+
+// Appends the line (ending in a line feed; at most maxAppendLine bytes, or
+// EINVAL) to
 // the file at path in one write, by appendDate's rules (datefile.hpp),
 // waiting at most waitSeconds in all for the file's lock or for room in a
 // FIFO: 0, or the errno of what failed.
@@ -71,20 +76,5 @@ void closeReading(ReadingFile& file) noexcept;
 // 4 KiB. A hint only, given for the mapping as a whole, so that the heap
 // can still move it as it grows or shrinks.
 void preferHugePages(void* block) noexcept;
-
-// The program's standard output and error.
-inline constexpr int standardOutput = 1;
-inline constexpr int standardError = 2;
-
-// Writes all of the bytes to the descriptor, going on after an interruption
-// or a partial write, and waiting where the descriptor is non-blocking and
-// full. A write that takes no byte (a broken device or FUSE file system
-// can give one) is ENOSPC, as no room is left. A closed pipe raises SIGPIPE
-// as for any filter.
-[[nodiscard]] int writeAll(int fd, const char* data, std::size_t size) noexcept;
-
-// Closes the descriptor. A file system may report here a write that failed
-// late (NFS, say).
-[[nodiscard]] int closeFile(int fd) noexcept;
 
 }  // namespace bitwords::detail

@@ -5,9 +5,9 @@
 
 #include <cerrno>
 
-#include "datelist/edge.hpp"
+#include "datelist/output.hpp"
 
-namespace bitwords::detail {
+namespace bitwords {
 
 int writeAll(int fd, const char* data, std::size_t size) noexcept {
   while (size != 0) {
@@ -29,8 +29,8 @@ int writeAll(int fd, const char* data, std::size_t size) noexcept {
   return 0;
 }
 
-int closeFile(int fd) noexcept {
+int closeOutput(int fd) noexcept {
   return ::close(fd) == 0 ? 0 : errno;
 }
 
-}  // namespace bitwords::detail
+}  // namespace bitwords

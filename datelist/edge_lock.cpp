@@ -60,8 +60,7 @@ Got lockByte(int fd, off_t at, short type) noexcept {
   if (::fcntl(fd, F_OFD_SETLK, &range) == 0) return Got::taken;
   if (errno != EAGAIN && errno != EACCES) return Got::unsupported;
   // The lock in the way (none where it went meanwhile: then try again).
-  // (F_OFD_GETLK cannot fail where F_OFD_SETLK has just answered; no test
-  // makes the lock go in the instant between.)
+  // (F_OFD_GETLK cannot fail where F_OFD_SETLK has just answered.)
   if (::fcntl(fd, F_OFD_GETLK, &range) != 0) return Got::unsupported;
   const bool queue = range.l_pid == -1 && range.l_start >= readersWaiting && range.l_len > 0 &&
                      range.l_start + range.l_len <= nextInLine + 1;

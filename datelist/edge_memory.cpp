@@ -122,8 +122,7 @@ std::uint64_t cgroupLeft(std::uint64_t machine) noexcept {
     const std::string_view rest = after(line, line.find(':') + 1);
     const std::string_view names = before(rest, rest.find(':'));
     // No other controller's name holds "memory"; a named hierarchy that
-    // did would have no limit files to read. (The tests' machines have v1's
-    // memory controller; v2's files are read the same way.)
+    // did would have no limit files to read.
     const bool memory = names.find("memory") != std::string_view::npos;
     if (memory || (names.empty() && controller == nullptr)) {
       controller = memory ? &legacy : &unified;

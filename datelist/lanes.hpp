@@ -9,7 +9,8 @@
 #include <cstdint>
 
 #include "datelist/datecodec.hpp"
-#include "datelist/kernels.hpp"
+#include "datelist/listing.hpp"
+#include "datelist/textrules.hpp"
 
 // Everything between the markers is compiled for the instruction sets
 // named, and runs only where pathAvailable() says the processor has them.

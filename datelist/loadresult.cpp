@@ -1,6 +1,7 @@
 #include "datelist/loadresult.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +31,10 @@ char* escaped(char* out, const char* token, std::size_t size) noexcept {
 
 }  // namespace
 
+const char* reasonText(int error) noexcept {
+  return error == EWOULDBLOCK ? "locked by another process" : std::strerror(error);
+}
+
 std::to_chars_result describeLoad(char* first, char* last, const char* file,
                                   const LoadResult& result) noexcept {
   if (result.status == LoadStatus::ok) return {first, std::errc{}};
@@ -44,9 +49,7 @@ std::to_chars_result describeLoad(char* first, char* last, const char* file,
                 tail, sizeof tail, ":%" PRIu64 ": %s: \"%s\"%s", result.line,
                 result.status == LoadStatus::notInteger ? "not an integer" : "out of range", token,
                 result.tokenCut ? "..." : "")
-          : std::snprintf(tail, sizeof tail, ": %s",
-                          result.status == LoadStatus::locked ? "locked by another process"
-                                                              : std::strerror(result.error));
+          : std::snprintf(tail, sizeof tail, ": %s", reasonText(result.error));
   const std::size_t name = std::strlen(file);
   const std::size_t size = std::min(static_cast<std::size_t>(written), sizeof tail - 1);
   if (name + size > static_cast<std::size_t>(last - first))

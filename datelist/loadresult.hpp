@@ -38,6 +38,12 @@ struct LoadResult {
   char token[maxTokenText];  // the bad token's first bytes, as they stand in the file
 };
 
+// The words for an errno that a load, an append or a write gives: the C
+// library's, but for EWOULDBLOCK, which a load or an append gives where the
+// file's lock did not come (or a FIFO stayed full) within lockWaitSeconds
+// (datefile.hpp): "locked by another process".
+[[nodiscard]] BITWORDS_API const char* reasonText(int error) noexcept;
+
 // The longest description of a load's outcome, less the file's name.
 inline constexpr std::size_t maxLoadText = 256;
 

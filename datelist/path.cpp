@@ -8,8 +8,7 @@
 namespace bitwords::detail {
 namespace {
 
-// Which of its returns a run takes depends on the processor alone, so no
-// one machine's tests reach them all.
+// Which of its returns a run takes depends on the processor alone.
 // GCOVR_EXCL_START
 Path bestPath() noexcept {
 #ifdef BITWORDS_AVX2

@@ -8,6 +8,7 @@
 #include "datelist/kernels.hpp"
 #include "datelist/listing.hpp"
 #include "datelist/swar.hpp"
+#include "datelist/textrules.hpp"
 
 namespace bitwords::detail {
 namespace {

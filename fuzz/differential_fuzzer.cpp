@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "datelist/dateparse.hpp"
-#include "datelist/kernels.hpp"
+#include "datelist/path.hpp"
 
 using namespace bitwords;
 using namespace bitwords::detail;

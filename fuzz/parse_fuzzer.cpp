@@ -13,7 +13,7 @@
 
 #include "datelist/datefile.hpp"
 #include "datelist/dateparse.hpp"
-#include "datelist/kernels.hpp"
+#include "datelist/path.hpp"
 
 using namespace bitwords;
 using namespace bitwords::detail;

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "datelist/kernels.hpp"
+#include "datelist/path.hpp"
 
 using namespace bitwords;
 using namespace bitwords::detail;

@@ -19,7 +19,8 @@ namespace {
 struct Pending {
   std::function<void()> hook;
   int error = 0;
-  int passes = 0;  // calls to let pass before the failure
+  int passes = 0;    // calls to let pass before the failures
+  int failures = 0;  // calls to fail then
 };
 constexpr int calls = 7;
 Pending& pending(Call call) {
@@ -33,7 +34,8 @@ bool failing(Call call) {
   if (p.hook) std::exchange(p.hook, nullptr)();
   if (p.error == 0) return false;
   if (p.passes > 0) return --p.passes, false;
-  errno = std::exchange(p.error, 0);
+  errno = p.error;
+  if (--p.failures == 0) p.error = 0;
   return true;
 }
 
@@ -49,9 +51,11 @@ void beforeNext(Call call, std::function<void()> h) {
   pending(call).hook = std::move(h);
 }
 
-void failNext(Call call, int error, int after) {
-  pending(call).error = error;
-  pending(call).passes = after;
+void failNext(Call call, int error, int after, int times) {
+  Pending& p = pending(call);
+  p.error = error;
+  p.passes = after;
+  p.failures = times;
 }
 
 void clearFaults() {

@@ -16,10 +16,10 @@ enum class Call { open, read, write, flock, fcntl, fallocate, link };
 // Runs hook (once) just before the next such call of this process.
 void beforeNext(Call call, std::function<void()> hook);
 
-// Makes the next such call of this process (or the one after `after` more)
-// fail with error, doing nothing; given takesNothing, the call (a write)
-// takes no byte and returns 0.
-void failNext(Call call, int error, int after = 0);
+// Makes the next such call of this process (or the one after `after` more),
+// and `times` in all, fail with error, doing nothing; given takesNothing,
+// the call (a write) takes no byte and returns 0.
+void failNext(Call call, int error, int after = 0, int times = 1);
 inline constexpr int takesNothing = -1;
 
 // Drops every hook and failure not yet used.

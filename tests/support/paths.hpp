@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "datelist/kernels.hpp"
+#include "datelist/path.hpp"
 
 inline std::vector<bitwords::detail::Path> paths() {
   std::vector<bitwords::detail::Path> all;

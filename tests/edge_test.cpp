@@ -298,6 +298,13 @@ TEST(Append, LeavesTheFileSoundWhateverFaultItMeets) {
       {"no file yet, linked by neither", noFile, 0, failing(Call::link, ENOENT), noProc},
       {"no file yet, a mount between the unnamed file and its link", noFile, 0,
        failing(Call::link, EXDEV)},
+      // Made by another three times over, and gone each time: the open by
+      // name makes it.
+      {"no file yet, made and gone three times", noFile, 0,
+       [](const std::filesystem::path&) {
+         failNext(Call::link, EEXIST, 0, 3);
+         return true;
+       }},
       {"a file made by another appender meanwhile",
        noFile,
        0,
@@ -477,6 +484,7 @@ bool socketAt() {
 }
 
 TEST(Paths, EachKindLoadsAndTakesALineAsItsModelSays) {
+  const bool protectedLinks = readFile("/proc/sys/fs/protected_symlinks").starts_with("1");
   const auto write = [](std::string bytes, std::string name = "fechas.txt") {
     return [=] { return writeFile(name, bytes); };
   };
@@ -524,6 +532,19 @@ TEST(Paths, EachKindLoadsAndTakesALineAsItsModelSays) {
        "other/data", "36816\n"},
       {"a dangling link to a missing folder", link("missing/data"), absent, ENOENT, "missing/data",
        noFile},
+      {"a dangling link by its whole path",
+       [] {
+         return ::symlink((std::filesystem::current_path() / "data").c_str(), "fechas.txt") == 0;
+       },
+       absent, 0, "data", "36816\n"},
+      // The kernel may refuse to follow another's link in a sticky folder
+      // that anyone may write to (fs.protected_symlinks); the append does
+      // as the kernel's open by name does.
+      {"another's dangling link in a sticky folder that anyone may write to",
+       both(link("data"),
+            [] { return ::lchown("fechas.txt", nobody, nobody) == 0 && ::chmod(".", 01777) == 0; }),
+       protectedLinks ? cannot(EACCES) : absent, protectedLinks ? EACCES : 0, "data",
+       protectedLinks ? noFile : "36816\n", f, Who::root},
       {"a link loop", both(link("loop"), link("fechas.txt", "loop")), cannot(ELOOP), ELOOP, f, {}},
       {"a directory", folder("fechas.txt"), {LoadStatus::readError, EISDIR}, EISDIR, f, {}},
       {"a FIFO without a reader", fifoWithWriter, one, ENXIO, f, {}},

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "datelist/datetext.hpp"
+#include "datelist/listing.hpp"
 #include "datelist/loadresult.hpp"
 #include "tests/support/lines.hpp"
 #include "tests/support/loaded.hpp"
@@ -81,6 +82,20 @@ TEST(Text, FormatsLikePrintf) {
     const Date d{static_cast<std::int32_t>(random()), static_cast<std::int32_t>(random()),
                  static_cast<std::int32_t>(random())};
     ASSERT_EQ(formatted(d), printed(d));
+  }
+}
+
+// A field of a width, as printf's %0*d writes it, for a line that
+// describes one.
+TEST(Text, WritesAFieldOfAWidthAsPrintfDoes) {
+  for (const int width : {1, 2, 4}) {
+    for (const std::int32_t value : {0, 7, -5, 123, -2147483647 - 1}) {
+      char want[16];
+      const int n = std::snprintf(want, sizeof want, "%0*d", width, value);
+      char got[16];
+      EXPECT_EQ(std::string(got, writeDecimal(got, value, width)),
+                std::string(want, static_cast<std::size_t>(n)));
+    }
   }
 }
 

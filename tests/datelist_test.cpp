@@ -79,7 +79,6 @@ TEST(Datelist, ListsWhatFitsInMemoryThenFails) {
       {"4,000,000 dates in 40 MiB of address space", 4'000'000, {.addressSpace = 40 << 20}},
       {"330,000 dates in a memory cgroup of 4 MiB", 330'000, {.memoryGroup = 4 << 20}},
       {"200,000 dates in a memory cgroup of 2 MiB", 200'000, {.memoryGroup = 2 << 20}},
-      {"200,000 dates in a memory cgroup of 1 MiB", 200'000, {.memoryGroup = 1 << 20}},
   };
   for (rlim_t kib = 2000; kib <= 8000; kib += 250) {
     limits.push_back({"200,000 random dates in " + std::to_string(kib) + " KiB of address space",

@@ -17,6 +17,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "datelist/kernels.hpp"
@@ -30,6 +31,9 @@
 #endif
 
 BITWORDS_TARGET_BEGIN("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2,popcnt")
+
+// (Inside the region, so that its streams take this file's steps inline.)
+#include "datelist/streams.hpp"
 
 namespace bitwords::detail {
 namespace {
@@ -132,16 +136,20 @@ Scanned scanAvx512(const char* const at, const char* const end, Date* const out)
   // Only the first byte of each lane: where a token of more than eight
   // digits shows.
   const __mmask64 laneFirstBytes = _cvtu64_mask64(0x0101010101010101);
-  const char* w = at;
-  Date* to = out;
-  std::uint64_t lines = 0;
-  for (const char* const lastWindow = end - 64; w <= lastWindow;) {
+  // One window's step of a stream: false, with the stream as it was, where
+  // it stops.
+  const char* const lastWindow = end - 64;
+  const auto step = [=](Stream& stream) noexcept {
+    if (stream.at > lastWindow) return false;
+    const char*& w = stream.at;
+    Date*& to = stream.to;
+    std::uint64_t& lines = stream.lines;
     const __m512i text = _mm512_loadu_si512(w);
     const __m512i values = _mm512_sub_epi8(text, zeroDigit);
     const __mmask64 digitMask = _mm512_cmplt_epu8_mask(values, ten);
     const __mmask64 spaceMask = _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(spaceTable, text), text);
     // Only digits and white space.
-    if (_kortestc_mask64_u8(digitMask, spaceMask) == 0) break;
+    if (_kortestc_mask64_u8(digitMask, spaceMask) == 0) return false;
     // Tokens that end before the window's last byte, white space after
     // them, and where tokens start: w is at white space or a token's start.
     const std::uint64_t digits = _cvtmask64_u64(digitMask);
@@ -159,7 +167,7 @@ Scanned scanAvx512(const char* const at, const char* const end, Date* const out)
     }
     const auto taken = static_cast<unsigned>(_tzcnt_u64(starts & ~tokens));
     if (tokens == 0) [[unlikely]] {
-      if (taken == 0) break;
+      if (taken == 0) return false;
     } else {
       const __m512i lastAt = _mm512_maskz_compress_epi8(_cvtu64_mask64(ends & tokens), numbers);
       const __m512i firstAt = _mm512_maskz_compress_epi8(_cvtu64_mask64(starts & tokens), numbers);
@@ -169,7 +177,7 @@ Scanned scanAvx512(const char* const at, const char* const end, Date* const out)
       const __m512i lastOfLane = _mm512_permutexvar_epi8(tokenOfLane, lastAt);
       const __m512i firstOfLane = _mm512_permutexvar_epi8(tokenOfLane, firstAt);
       const __m512i from = _mm512_add_epi8(lastOfLane, fromLastByte);
-      if (_mm512_mask_cmpgt_epi8_mask(laneFirstBytes, from, firstOfLane) != 0) break;
+      if (_mm512_mask_cmpgt_epi8_mask(laneFirstBytes, from, firstOfLane) != 0) return false;
       const __m512i digitsOfLane =
           _mm512_maskz_permutexvar_epi8(_mm512_cmpge_epi8_mask(from, firstOfLane), from, values);
       storeRecords(valuesOf(digitsOfLane), to);
@@ -178,8 +186,9 @@ Scanned scanAvx512(const char* const at, const char* const end, Date* const out)
     const std::uint64_t feeds = _cvtmask64_u64(_mm512_cmpeq_epi8_mask(text, lineFeed));
     lines += static_cast<std::uint64_t>(std::popcount(_bzhi_u64(feeds, taken)));
     w += taken;
-  }
-  return Scanned{w, static_cast<std::size_t>(to - out), lines};
+    return true;
+  };
+  return inTwoStreams(at, end, out, 512, step);
 }
 
 // ---- The listing

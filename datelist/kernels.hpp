@@ -19,7 +19,7 @@ struct Scanned {
 };
 
 // Records that a scan may write past those it reports, as scratch.
-inline constexpr std::size_t wideScratch = 8;
+inline constexpr std::size_t wideScratch = 16;
 
 // Bytes before the text that a scan may read, and that must not be bytes
 // of the same token.

@@ -7,6 +7,7 @@
 
 #include "datelist/kernels.hpp"
 #include "datelist/listing.hpp"
+#include "datelist/streams.hpp"
 #include "datelist/swar.hpp"
 #include "datelist/textrules.hpp"
 
@@ -41,45 +42,40 @@ inline void storeDate(Date* out, std::uint32_t value) noexcept {
   out->year = getYear(static_cast<PackedDate>(value));
 }
 
-// The scan, to the seal, or (bounded) to the first value past `end`. Kept
-// out of line, so that its loop has the registers to itself.
-template <bool bounded>
-[[gnu::noinline]] Scanned scan(const char* at, const char* const end, Date* const out) noexcept {
-  Date* to = out;
-  std::uint64_t lines = 0;
-  for (;;) {
-    const std::uint64_t values = swar::digitValues(swar::loadLittle(at));
-    const std::uint64_t nonDigits = swar::nonDigits(values);
-    // One to seven digits, then another byte.
-    if (nonDigits != 0 && (nonDigits & 0x80) == 0) [[likely]] {
-      const unsigned first = swar::firstNonDigit(nonDigits);
-      const unsigned n = swar::leadingDigits(first);
-      // One to seven digits always fit; the white space after them must
-      // end the token, and is taken with it: a line feed, a carriage
-      // return and line feed, or one byte of other white space (the rest
-      // of a run is taken below).
-      const char* const after = at + n;
-      if (*after == '\n') [[likely]] {
-        ++lines;
-        at = after + 1;
-      } else if (*after == '\r' && after[1] == '\n') {
-        ++lines;
-        at = after + 2;
-      } else if (isSpace(static_cast<unsigned char>(*after))) {
-        at = after + 1;
-      } else {
-        break;
-      }
-      storeDate(to++, swar::decimalValue(values, first));
-      if (bounded && at > end) break;
-      continue;
+// One step of the scan: a token of one to seven digits and the white
+// space after it, or a byte of white space; none at anything else (the
+// seal among them).
+enum class Step : unsigned char { token, space, none };
+
+[[gnu::always_inline]] inline Step step(Stream& s) noexcept {
+  const std::uint64_t values = swar::digitValues(swar::loadLittle(s.at));
+  const std::uint64_t nonDigits = swar::nonDigits(values);
+  // One to seven digits, then another byte.
+  if (nonDigits != 0 && (nonDigits & 0x80) == 0) [[likely]] {
+    const unsigned first = swar::firstNonDigit(nonDigits);
+    const unsigned n = swar::leadingDigits(first);
+    // One to seven digits always fit; the white space after them must end
+    // the token, and is taken with it: a line feed, a carriage return and
+    // line feed, or one byte of other white space (the rest of a run is
+    // taken by the steps after).
+    const char* const after = s.at + n;
+    if (*after == '\n') [[likely]] {
+      ++s.lines;
+      s.at = after + 1;
+    } else if (*after == '\r' && after[1] == '\n') {
+      ++s.lines;
+      s.at = after + 2;
+    } else if (isSpace(static_cast<unsigned char>(*after))) {
+      s.at = after + 1;
+    } else {
+      return Step::none;
     }
-    // White space runs on; anything else (the seal among them) stops the
-    // scan.
-    if (nonDigits == 0 || !isSpace(static_cast<unsigned char>(*at))) break;
-    lines += *at++ == '\n' ? 1U : 0U;
+    storeDate(s.to++, swar::decimalValue(values, first));
+    return Step::token;
   }
-  return Scanned{at, static_cast<std::size_t>(to - out), lines};
+  if (nonDigits == 0 || !isSpace(static_cast<unsigned char>(*s.at))) return Step::none;
+  s.lines += *s.at++ == '\n' ? 1U : 0U;
+  return Step::space;
 }
 
 // The listable check of a record's day and month at once, as its first
@@ -106,11 +102,14 @@ static_assert(offsetof(Date, month) == offsetof(Date, day) + 4);
 }  // namespace
 
 Scanned scanPortable(const char* at, const char* end, Date* out) noexcept {
-  return scan<false>(at, end, out);
+  return inTwoStreams(at, end, out, 512, [](Stream& s) { return step(s) != Step::none; });
 }
 
 Scanned scanPortableUntil(const char* at, const char* until, Date* out) noexcept {
-  return scan<true>(at, until, out);
+  Stream s{at, out, 0};
+  for (Step taken; (taken = step(s)) != Step::none && (taken == Step::space || s.at <= until);) {
+  }
+  return Scanned{s.at, static_cast<std::size_t>(s.to - out), s.lines};
 }
 
 char* listPortable(const Date** next, std::size_t n, char* out, const char* /*stop*/) noexcept {

@@ -131,6 +131,9 @@ const std::vector<BadCase> badCases = {
     {std::string(39, 'a') + "b\n", LoadStatus::notInteger, 1, std::string(39, 'a') + "b", {}},
     {std::string(40, 'a') + "b", LoadStatus::notInteger, 1, std::string(40, 'a'), {}, true},
     {std::string(50, '0') + "1x", LoadStatus::notInteger, 1, std::string(40, '0'), {}, true},
+    // Past the middle of a text long enough for a scan in two streams.
+    {lead(1000) + "12abc\n", LoadStatus::notInteger, 1001, "12abc",
+     std::vector<Date>(1000, christmas)},
 };
 
 TEST(Parser, StopsAtTheFirstBadTokenKeepingWhatCameBefore) {
@@ -199,7 +202,11 @@ TEST(Parser, PathsAgreeWithScanfOnRandomTexts) {
     }
     if (random() % 2 == 0) text.pop_back();
     SCOPED_TRACE(::testing::Message() << round << " " << text.substr(0, 200));
-    const Loaded want = parseInPieces(text, {}, Path::portable);
+    // Fed in pieces too small for a scan in two streams, against which
+    // every path's scan of the whole text is checked.
+    std::vector<std::size_t> pieces;
+    for (std::size_t cut = 200; cut < text.size(); cut += 200) pieces.push_back(cut);
+    const Loaded want = parseInPieces(text, pieces, Path::portable);
     if (!mixed) {
       std::vector<Date> scanned;
       std::FILE* in = ::fmemopen(text.data(), text.size(), "r");

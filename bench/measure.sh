@@ -10,11 +10,14 @@
 #     takes its AVX2 path); the AVX-512 path by ../shared/tools/stepcount.c
 #     (ptrace single-stepping, slow) on 100,000 dates, less the count of
 #     the five-line example;
-#   - whole-process wall time on 10,000,000 dates over the input/output
-#     floor (../shared/tools/iofloor.c: the same reads, as many bytes
-#     written, nothing computed), both writing to /dev/null, run in pairs
-#     by hyperfine; the median of three such ratios;
-#   - start-up: the five-line example, over the reference;
+#   - whole-process wall time on 10,000,000 dates over the design floor
+#     (../shared/tools/designfloor.c, -O3: the same reads and as many bytes
+#     written, and the 12-byte records written once and read back once;
+#     nothing parsed, no text made), both writing to /dev/null, run in
+#     pairs by hyperfine; the median of three such ratios; and the load
+#     alone (bench/load_only.cpp) over the floor's load (designfloor 0);
+#   - start-up: the five-line example, over a static program that does
+#     nothing, and over the reference;
 #   - peak resident memory on 10,000,000 dates (GNU time);
 #   - the in-process benchmark (Google Benchmark), where no flag says
 #     otherwise.
@@ -24,8 +27,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools=$(cd .. && pwd)/shared/tools
-[[ -f $tools/stepcount.c && -f $tools/iofloor.c ]] ||
-  { echo "measure.sh needs ../shared/tools/stepcount.c and iofloor.c beside the project"; exit 1; }
+[[ -f $tools/stepcount.c && -f $tools/designfloor.c ]] ||
+  { echo "measure.sh needs ../shared/tools/stepcount.c and designfloor.c beside the project"; exit 1; }
 quick=0
 if [[ ${1:-} == --quick ]]; then quick=1; shift; fi
 # One build per path: the bench preset, and the same with the AVX2 path the
@@ -40,7 +43,8 @@ reference=$PWD/build/bench/stdio_datelist
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 gcc -O2 -o "$work/stepcount" "$tools/stepcount.c"
-gcc -O2 -static -o "$work/iofloor" "$tools/iofloor.c"
+gcc -O3 -march=native -o "$work/designfloor" "$tools/designfloor.c"
+printf 'int main(void) { return 0; }\n' | gcc -O2 -static -x c -o "$work/empty" -
 
 echo "machine: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), $(nproc) cores;" \
   "$(grep -o 'avx512[a-z_0-9]*' /proc/cpuinfo | sort -u | tr '\n' ' ')"
@@ -91,23 +95,30 @@ for form in :"one per line, LF" crlf-:"one per line, CRLF" spaces-:"eight to a l
   printf '%10s\n' "$(callgrind "$reference" "$files/${prefix}1000000" 1000000)"
 done
 
-ratio() {  # program, folder: datelist's mean wall time over the floor's, hyperfine
-  local bytes
-  bytes=$(cd "$2" && "$1" | wc -c)
-  (cd "$2" && hyperfine -N --warmup 3 --runs 15 --style none --export-json "$work/h.json" \
-    "$work/iofloor $bytes" "$1" --output=null >/dev/null 2>&1)
+ratio() {  # program, folder, floor's argument: the program's median wall time over the floor's
+  (cd "$2" && hyperfine -N --warmup 3 --runs 21 --style none --export-json "$work/h.json" \
+    "$work/designfloor $3" "$1" --output=null >/dev/null 2>&1)
   python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"];
 print(r[1]["median"] / r[0]["median"])' "$work/h.json"
 }
+median3() {  # program, folder, floor's argument: the middle of three ratios
+  for _ in 1 2 3; do ratio "$@"; done | sort -g | sed -n 2p | awk '{ printf "%.2fx", $1 }'
+}
 echo
-echo "10,000,000 dates, wall time over the input/output floor (median of three paired runs):"
+echo "10,000,000 dates, wall time over the design floor (median of three paired runs):"
+bytes=$(cd "$files/10000000" && "${build[portable]}" | wc -c)
 for path in "${paths[@]}"; do
-  printf '  %-10s %s\n' "$path" "$(for _ in 1 2 3; do ratio "${build[$path]}" "$files/10000000"; done |
-    sort -g | sed -n 2p | awk '{ printf "%.2fx", $1 }')"
+  printf '  %-10s %s, the load alone %s\n' "$path" "$(median3 "${build[$path]}" "$files/10000000" "$bytes")" \
+    "$(median3 "$(dirname "${build[$path]}")/bench/load_only" "$files/10000000" 0)"
 done
 
 echo
-echo "start-up, the five-line example, wall time over the reference (hyperfine, medians):"
+echo "start-up, the five-line example, over a static program that does nothing (hyperfine, medians):"
+(cd examples && hyperfine -N --style none --warmup 50 --runs 2000 --export-json "$work/e.json" \
+  "${build[avx512]}" "$work/empty" >/dev/null 2>&1)
+python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"];
+print("  %.3f" % (r[0]["median"] / r[1]["median"]))' "$work/e.json"
+echo "and over the reference:"
 (cd examples && hyperfine -N --style none --warmup 50 --runs 1000 --export-json "$work/s.json" \
   "${build[avx512]}" "$reference" >/dev/null 2>&1)
 python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"];
